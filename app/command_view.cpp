@@ -1,0 +1,62 @@
+#include "command_view.h"
+
+#include "command_channel.h"
+#include "texts.h"
+
+void showError(CommandView& view, const UpdateContext& ctx, int number)
+{
+    view.showErrorBox(loadText(TextErrorCaption), errorMessage(ctx, number));
+}
+
+bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intptr_t argument)
+{
+    const uint32_t low16 = static_cast<uint32_t>(argument) & 0xFFFFu;
+    switch (code & 0xFFFFu) {
+    case CmdConfirm:
+        ctx->statusCode = view.askConfirmation(confirmationText(*ctx)) ? StConfirmed : StDeclined;
+        return true;
+    case CmdStatus:
+        view.showStatusText(statusText(*ctx));
+        return true;
+    case CmdDeviceVersion:
+        view.showDeviceVersion(versionText(ctx->deviceVersion[kDeviceVersionMajor],
+                                           ctx->deviceVersion[kDeviceVersionMinor]));
+        return true;
+    case CmdImageVersion:
+        view.showImageVersion(versionText(ctx->imageMajor, ctx->imageMinor));
+        return true;
+    case CmdEnableControls:
+        view.enableControls(low16 != 0);
+        return true;
+    case CmdProgressRange:
+        view.setProgressRange(static_cast<uint32_t>(ctx->imageSize) + 3u);
+        return true;
+    case CmdProgressStep:
+        // txLength still holds the length of the request the worker sent last.
+        view.stepProgress(low16 + static_cast<uint32_t>(ctx->txLength));
+        return true;
+    case CmdProgressReset:
+        view.resetProgress();
+        return true;
+    case CmdResult:
+        view.showStatusText(resultText(*ctx));
+        return true;
+    case CmdError:
+        showError(view, *ctx, static_cast<int>(argument));
+        return true;
+    case CmdFinished:
+        view.showStatusText(finalText(*ctx));
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool handleUpdateCommand(WindowHandle window, CommandView& view, UpdateContext* ctx, uintptr_t code,
+                         intptr_t argument)
+{
+    if (!carryOutCommand(view, ctx, code, argument))
+        return false;
+    signalCommandDone(window);
+    return true;
+}

@@ -1,0 +1,90 @@
+// The one record of all state shared by the window and the worker.
+#pragma once
+
+#include <cstdint>
+
+#include "platform_types.h"
+
+enum LinkMethod : int32_t {
+    Serial = 0,   // KT-58CU over a COM port
+    Network = 1,  // KT-58NET over TCP, with the XPort switched over UDP
+};
+
+// What the next status line shows; also the answer to the confirmation.
+enum StatusCode : int32_t {
+    StConnecting = 1,
+    StDisconnecting = 3,
+    StConfirmed = 6,
+    StDeclined = 7,
+    StQuitting = 8,
+    StReading = 9,
+    StWriting = 10,
+    StXportChanging = 11,
+    StXportRestoring = 12,
+    StErasing = 14,
+};
+
+// What the next error message box shows; 0 means no error.
+enum ErrorCode : int32_t {
+    ErrXportChange = 1,
+    ErrXportRestore = 2,
+    ErrWrite = 3,
+    ErrSocketInit = 4,
+    ErrNoAddress = 5,
+    ErrNoPort = 6,
+    ErrSocketCreate = 7,
+    ErrConnect = 8,
+    ErrSend = 9,
+    ErrUdpSocketCreate = 11,
+    ErrUdpBind = 12,
+    ErrUdpSend = 14,
+    ErrLinkOpen = 16,
+    ErrImageRead = 17,
+    ErrUpdateMode = 18,
+    ErrImageFormat = 19,
+};
+
+inline constexpr int kBufferSize = 1024;
+inline constexpr int kPathSize = 260;
+inline constexpr int kIpTextSize = 16;
+
+struct UpdateContext {
+    int32_t method;            // LinkMethod
+    int32_t linkOpen;          // 1 while the device link is open
+    PortHandle comHandle;      // the open COM port
+    int32_t comPort;           // COM port number
+    char comDevice[kPathSize]; // POSIX: the serial device path; empty on Windows
+    SocketLibraryData wsaData;
+    SocketHandle tcpSocket;    // stream socket to the XPort data port
+    SocketHandle udpSocket;    // datagram socket to the XPort configuration port
+    sockaddr_in tcpPeer;
+    sockaddr_in udpLocal;
+    sockaddr_in udpPeer;
+    char ipText[kIpTextSize];  // dotted address as typed; empty when none
+    int32_t tcpPort;           // XPort data port; 0 when none
+    int32_t txLength;
+    int32_t rxLength;
+    uint8_t txBuffer[kBufferSize];
+    uint8_t rxBuffer[kBufferSize];
+    int32_t imageSize;
+    uint8_t* imageData;        // the whole image file, owned; null when none
+    uint8_t deviceVersion[3];  // tag, minor, major
+    uint8_t imageMinor;
+    uint8_t imageMajor;
+    int32_t statusCode;        // StatusCode
+    int32_t errorCode;         // ErrorCode
+    int32_t succeeded;         // 1 once written and verified in this run
+    char imagePath[kPathSize]; // full path of the image file
+    char imageChoice[kPathSize]; // a file chosen instead of the one beside the program; empty for that one
+};
+
+inline constexpr int kDeviceVersionTag = 0;
+inline constexpr int kDeviceVersionMinor = 1;
+inline constexpr int kDeviceVersionMajor = 2;
+
+// The program's one record, in static storage for the whole run of the program.
+extern UpdateContext updateContext;
+
+// Puts a record into the state the window sets up at initialisation:
+// no link, no sockets, no image, COM1, TCP port 10001.
+void initUpdateContext(UpdateContext* ctx);
