@@ -1,0 +1,30 @@
+// The thin socket layer under the TCP link and the UDP channel: what differs
+// between Winsock and POSIX sockets, and nothing else. The shared code calls
+// socket(), bind(), connect() and sendto() itself.
+#pragma once
+
+#include <cstdint>
+
+#include "platform_types.h"
+
+// Starts the socket library (Winsock 2.0); 1 when ready. Nothing to do on POSIX.
+int startSocketLibrary(SocketLibraryData* data);
+// Ends the use of the socket library.
+void stopSocketLibrary();
+
+// Shuts both directions down and closes the socket; results are ignored.
+void closeSocketHandle(SocketHandle socket);
+
+// 1 when the socket has something to read within `milliseconds`, 0 on a
+// time-out or a failed wait.
+int waitSocketReadable(SocketHandle socket, int milliseconds);
+
+// One send of `length` bytes; the count sent, or -1 on failure. A peer that
+// has gone never raises a signal.
+int sendOnSocket(SocketHandle socket, const uint8_t* data, int length);
+// One receive of at most `length` bytes; the count, 0 when the peer closed, -1 on failure.
+int receiveFromSocket(SocketHandle socket, uint8_t* buffer, int length);
+
+// One datagram of at most `length` bytes and its source address; the count,
+// or -1 on failure and for a datagram longer than `length` (whose excess is dropped).
+int receiveDatagram(SocketHandle socket, uint8_t* buffer, int length, sockaddr_in* source);
