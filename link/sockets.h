@@ -28,3 +28,7 @@ int receiveFromSocket(SocketHandle socket, uint8_t* buffer, int length);
 // One datagram of at most `length` bytes and its source address; the count,
 // or -1 on failure and for a datagram longer than `length` (whose excess is dropped).
 int receiveDatagram(SocketHandle socket, uint8_t* buffer, int length, sockaddr_in* source);
+
+// inet_addr: the dotted IPv4 text as an address in network order, taken
+// without a check (all ones when the text does not convert).
+uint32_t addressFromText(const char* text);

@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,4 +48,9 @@ int receiveDatagram(SocketHandle socket, uint8_t* buffer, int length, sockaddr_i
     if (n > length)
         return -1;
     return static_cast<int>(n);
+}
+
+uint32_t addressFromText(const char* text)
+{
+    return inet_addr(text);
 }

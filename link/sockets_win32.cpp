@@ -48,3 +48,8 @@ int receiveDatagram(SocketHandle socket, uint8_t* buffer, int length, sockaddr_i
     return recvfrom(socket, reinterpret_cast<char*>(buffer), length, 0, reinterpret_cast<sockaddr*>(source),
                     &sourceLength);
 }
+
+uint32_t addressFromText(const char* text)
+{
+    return inet_addr(text);
+}

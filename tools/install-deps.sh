@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, from Debian's packages, when it is
+# missing: the native toolchain, GoogleTest's sources, MinGW-w64 and Wine.
+set -euo pipefail
+
+need=()
+have() { command -v "$1" >/dev/null 2>&1; }
+have cmake || need+=(cmake)
+have ninja || need+=(ninja-build)
+have g++ || need+=(g++)
+have git || need+=(git)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
+have wine || need+=(wine wine64)
+have Xvfb || need+=(xvfb)
+
+[ ${#need[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif have sudo && sudo -n true 2>/dev/null; then
+  sudo=(sudo -n)
+else
+  echo "Missing packages: ${need[*]}" >&2
+  echo "Install them as root (apt-get install ${need[*]}) or run this again with sudo rights." >&2
+  exit 1
+fi
+
+echo "Installing: ${need[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

@@ -1,0 +1,105 @@
+#include "udp_channel.h"
+
+#include <cstring>
+
+#include "command_channel.h"
+#include "protocol_waits.h"
+#include "sockets.h"
+
+int openUdpSocket(WindowHandle window, UpdateContext* ctx)
+{
+    ctx->udpSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (ctx->udpSocket == kNoSocket) {
+        ctx->errorCode = ErrUdpSocketCreate;
+        reportError(window);
+        return 0;
+    }
+    return 1;
+}
+
+int bindUdpSocket(WindowHandle window, UpdateContext* ctx)
+{
+    if (ctx->ipText[0] == '\0') {
+        ctx->errorCode = ErrNoAddress;
+        reportError(window);
+        return 0;
+    }
+    std::memset(&ctx->udpLocal, 0, sizeof ctx->udpLocal);
+    std::memset(&ctx->udpPeer, 0, sizeof ctx->udpPeer);
+    ctx->udpLocal.sin_family = AF_INET;
+    ctx->udpLocal.sin_port = htons(kUdpLocalPort);
+    ctx->udpLocal.sin_addr.s_addr = 0;
+    if (bind(ctx->udpSocket, reinterpret_cast<const sockaddr*>(&ctx->udpLocal), sizeof ctx->udpLocal) != 0) {
+        ctx->errorCode = ErrUdpBind;
+        reportError(window);
+        return 0;
+    }
+    // ipText is kept zero-terminated by its writers; the copy makes sure of it.
+    char text[kIpTextSize + 1] = {};
+    std::memcpy(text, ctx->ipText, kIpTextSize);
+    ctx->udpPeer.sin_family = AF_INET;
+    ctx->udpPeer.sin_addr.s_addr = addressFromText(text);
+    ctx->udpPeer.sin_port = htons(kXportConfigPort);
+    return 1;
+}
+
+int sendUdp(WindowHandle window, UpdateContext* ctx)
+{
+    int length = ctx->txLength;
+    if (length < 0)
+        length = 0;
+    if (length > kBufferSize)
+        length = kBufferSize;
+    if (sendto(ctx->udpSocket, reinterpret_cast<const char*>(ctx->txBuffer), length, 0,
+               reinterpret_cast<const sockaddr*>(&ctx->udpPeer), sizeof ctx->udpPeer) == -1) {
+        ctx->errorCode = ErrUdpSend;
+        reportError(window);
+        return 0;
+    }
+    return 1;
+}
+
+int waitUdpReadable(WindowHandle, UpdateContext* ctx, int milliseconds)
+{
+    return waitSocketReadable(ctx->udpSocket, milliseconds);
+}
+
+int receiveUdp(WindowHandle window, UpdateContext* ctx)
+{
+    if (ctx->udpSocket == kNoSocket)
+        return 0;
+    // Never more than rxBuffer holds, whatever the caller left in rxLength.
+    int wanted = ctx->rxLength;
+    if (wanted < 0)
+        wanted = 0;
+    if (wanted > kBufferSize)
+        wanted = kBufferSize;
+    int remaining = wanted;
+    int gathered = 0;
+    uint8_t gathering[kUdpAreaSize] = {};
+    uint8_t scratch[kUdpAreaSize];
+    while (true) {
+        std::memset(scratch, 0, sizeof scratch);
+        // An expired wait ends the receive, whether or not part of the reply
+        // has arrived: the caller judges the bytes by their count.
+        if (!waitUdpReadable(window, ctx, protocolWaits().receiveMs))
+            break;
+        int n = receiveDatagram(ctx->udpSocket, scratch, remaining, &ctx->udpPeer);
+        if (n <= 0 || n > remaining)
+            break;
+        std::memcpy(gathering + gathered, scratch, static_cast<size_t>(n));
+        gathered += n;
+        remaining -= n;
+        if (gathered >= wanted)
+            break;
+    }
+    ctx->rxLength = gathered;
+    std::memcpy(ctx->rxBuffer, gathering, static_cast<size_t>(gathered));
+    return gathered;
+}
+
+void closeUdpSocket(WindowHandle, SocketHandle* socket)
+{
+    closeSocketHandle(*socket);
+    *socket = kNoSocket;
+}

@@ -1,0 +1,111 @@
+#include "xport_setup.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "protocol_waits.h"
+#include "udp_channel.h"
+
+uint8_t xportQueryReply[kQueryReplySize];
+uint8_t savedSetup[kSetupRecordSize];
+uint8_t changedSetup[kSetupRecordSize];
+uint8_t setupAfterChange[kSetupRecordSize];
+uint8_t restoredSetup[kSetupRecordSize];
+uint8_t setupAfterRestore[kSetupRecordSize];
+
+namespace {
+
+const uint8_t queryRequest[4] = {0x00, 0x00, 0x00, 0xF6};
+const uint8_t getSetupRequest[4] = {0x00, 0x00, 0x00, 0xF8};
+const uint8_t putSetupHeader[4] = {0x00, 0x00, 0x00, 0xFA};
+const uint8_t putSetupReply[4] = {0x00, 0x00, 0x00, 0xFB};
+
+// One request/reply pair on its own socket. Returns the count received, or -1
+// when the channel failed (already reported). The socket is closed on every
+// path, so a failed exchange never keeps local port 10001 from the next one.
+int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, int requestLength,
+             int replyLength)
+{
+    if (!openUdpSocket(window, ctx))
+        return -1;
+    if (!bindUdpSocket(window, ctx)) {
+        closeUdpSocket(window, &ctx->udpSocket);
+        return -1;
+    }
+    std::memset(ctx->txBuffer, 0, sizeof ctx->txBuffer);
+    std::memcpy(ctx->txBuffer, request, static_cast<size_t>(requestLength));
+    ctx->txLength = requestLength;
+    if (!sendUdp(window, ctx)) {
+        closeUdpSocket(window, &ctx->udpSocket);
+        return -1;
+    }
+    std::memset(ctx->rxBuffer, 0, sizeof ctx->rxBuffer);
+    ctx->rxLength = replyLength;
+    int n = receiveUdp(window, ctx);
+    closeUdpSocket(window, &ctx->udpSocket);
+    return n;
+}
+
+void settle()
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(protocolWaits().settleMs));
+}
+
+} // namespace
+
+int queryXport(WindowHandle window, UpdateContext* ctx, uint8_t* reply)
+{
+    int n = exchange(window, ctx, queryRequest, sizeof queryRequest, kQueryReplySize);
+    if (n <= 0 || n < kQueryReplySize)
+        return 0;
+    std::memcpy(reply, ctx->rxBuffer, kQueryReplySize);
+    return 1;
+}
+
+int getXportSetup(WindowHandle window, UpdateContext* ctx, uint8_t* record)
+{
+    int n = exchange(window, ctx, getSetupRequest, sizeof getSetupRequest, kSetupRecordSize);
+    if (n <= 0 || n < kSetupRecordSize)
+        return 0;
+    std::memcpy(record, ctx->rxBuffer, kSetupRecordSize);
+    return 1;
+}
+
+int putXportSetup(WindowHandle window, UpdateContext* ctx, const uint8_t* record)
+{
+    int n = exchange(window, ctx, record, kSetupRecordSize, kPutReplySize);
+    if (n <= 0)
+        return 0;
+    // rxBuffer was cleared before the receive, so a reply shorter than 4 bytes fails here.
+    return std::memcmp(ctx->rxBuffer, putSetupReply, sizeof putSetupReply) == 0 ? 1 : 0;
+}
+
+int switchXport(WindowHandle window, UpdateContext* ctx)
+{
+    if (!queryXport(window, ctx, xportQueryReply))
+        return 0;
+    if (!getXportSetup(window, ctx, savedSetup))
+        return 0;
+    std::memcpy(changedSetup, savedSetup, kSetupRecordSize);
+    std::memcpy(changedSetup, putSetupHeader, sizeof putSetupHeader);
+    changedSetup[kSwitchedByte] = kSwitchedValue;
+    if (!putXportSetup(window, ctx, changedSetup))
+        return 0;
+    settle();
+    if (!getXportSetup(window, ctx, setupAfterChange))
+        return 0;
+    return setupAfterChange[kSwitchedByte] == changedSetup[kSwitchedByte] ? 1 : 0;
+}
+
+int restoreXport(WindowHandle window, UpdateContext* ctx)
+{
+    std::memcpy(restoredSetup, savedSetup, kSetupRecordSize);
+    std::memcpy(restoredSetup, putSetupHeader, sizeof putSetupHeader);
+    if (!putXportSetup(window, ctx, restoredSetup))
+        return 0;
+    settle();
+    if (!getXportSetup(window, ctx, setupAfterRestore))
+        return 0;
+    return setupAfterRestore[kSwitchedByte] == savedSetup[kSwitchedByte] ? 1 : 0;
+}

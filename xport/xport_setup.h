@@ -1,0 +1,33 @@
+// The XPort's setup switch and restore over the configuration channel: byte 21
+// of the setup record is set to 8 for a network run and written back after it.
+#pragma once
+
+#include <cstdint>
+
+#include "platform_types.h"
+#include "update_context.h"
+
+inline constexpr int kQueryReplySize = 30;
+inline constexpr int kSetupRecordSize = 124;
+inline constexpr int kPutReplySize = 4;
+inline constexpr int kSwitchedByte = 21;
+inline constexpr uint8_t kSwitchedValue = 8;
+
+// The setup records of one run; savedSetup must survive from the switch to the restore.
+extern uint8_t xportQueryReply[kQueryReplySize];
+extern uint8_t savedSetup[kSetupRecordSize];
+extern uint8_t changedSetup[kSetupRecordSize];
+extern uint8_t setupAfterChange[kSetupRecordSize];
+extern uint8_t restoredSetup[kSetupRecordSize];
+extern uint8_t setupAfterRestore[kSetupRecordSize];
+
+// The three exchanges, each on a fresh socket: 1 on a full, acceptable reply, else 0.
+int queryXport(WindowHandle window, UpdateContext* ctx, uint8_t* reply);
+int getXportSetup(WindowHandle window, UpdateContext* ctx, uint8_t* record);
+int putXportSetup(WindowHandle window, UpdateContext* ctx, const uint8_t* record);
+
+// Saves the setup, writes it back with byte 21 set to 8, waits for the XPort
+// to settle and checks the byte. 1 on success.
+int switchXport(WindowHandle window, UpdateContext* ctx);
+// Writes the saved setup back, waits and checks byte 21. 1 on success.
+int restoreXport(WindowHandle window, UpdateContext* ctx);
