@@ -31,6 +31,7 @@ struct XportExchange {
     std::string clientAddress;
     uint16_t clientPort = 0;
     std::string replySource;                   // "address:port" the replies were sent from
+    std::chrono::steady_clock::time_point received;
 };
 
 struct XportEmulatorOptions {
@@ -40,9 +41,10 @@ struct XportEmulatorOptions {
     std::array<uint8_t, 4> setupHeader{0x00, 0x00, 0x00, 0xF9}; // bytes 0-3 of each get-setup reply
     int applyDelayMs = 0;                      // a put takes effect this long after it is acknowledged
     int queryReplyLength = 30;                 // 29: short; 32: over-long; 0: an empty datagram
+    int setupReplyLength = kXportRecordSize;   // get-setup replies cut short or padded to this length
     std::vector<uint8_t> putReply{0x00, 0x00, 0x00, 0xFB};
     std::set<int> unappliedPuts;               // puts (1 = first) acknowledged but never applied
-    std::set<int> silentExchanges;             // requests (1 = first) left without any reply
+    std::set<int> silentExchanges;             // requests (1 = first) neither answered nor acted on
     int splitSetupReplyAt = 0;                 // >0: each get-setup reply as two datagrams split here
     std::string otherSource;                   // non-empty: replies are sent from this address
     int driftByte = -1;                        // 0-123: applying a put also inverts this byte
@@ -79,6 +81,9 @@ public:
     std::vector<XportExchange> exchanges() const;
     // Waits until at least `count` exchanges were served; false on time-out.
     bool waitForExchanges(size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until every datagram that reached the port before this call has
+    // been served (a marker is sent and awaited; it is not logged).
+    bool sync(std::chrono::milliseconds timeout);
 
 private:
     struct PendingPut {
@@ -89,7 +94,7 @@ private:
     void serve();
     void handle(const std::vector<uint8_t>& request, const sockaddr_in& client);
     void applyDuePuts();  // mutex_ held
-    std::vector<std::vector<uint8_t>> replyTo(const std::vector<uint8_t>& request, int number);  // mutex_ held
+    std::vector<std::vector<uint8_t>> replyTo(const std::vector<uint8_t>& request);  // mutex_ held
 
     XportEmulatorOptions options_;
     int socket_ = -1;
@@ -104,4 +109,6 @@ private:
     std::vector<PendingPut> pending_;
     std::vector<XportExchange> log_;
     int puts_ = 0;
+    int syncsSent_ = 0;
+    int syncsSeen_ = 0;
 };
