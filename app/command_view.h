@@ -38,5 +38,10 @@ bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intp
 bool handleUpdateCommand(WindowHandle window, CommandView& view, UpdateContext* ctx, uintptr_t code,
                          intptr_t argument);
 
-// The error message box for errorCode, shown from the window thread.
+// The error message box for errorCode, with `number` in the messages that
+// carry one.
 void showError(CommandView& view, const UpdateContext& ctx, int number);
+
+// Platform: the error box shown by the window thread itself (the start
+// checks), without the command channel.
+void showErrorFromWindow(WindowHandle window, const UpdateContext& ctx);

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <poll.h>
+#include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,8 +18,11 @@ void stopSocketLibrary()
 
 void closeSocketHandle(SocketHandle socket)
 {
+    // Closing after a failure must not overwrite the error that is reported.
+    const int lastError = errno;
     shutdown(socket, SHUT_RDWR);
     close(socket);
+    errno = lastError;
 }
 
 int waitSocketReadable(SocketHandle socket, int milliseconds)

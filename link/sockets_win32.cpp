@@ -15,8 +15,11 @@ void stopSocketLibrary()
 
 void closeSocketHandle(SocketHandle socket)
 {
+    // Closing after a failure must not overwrite the error that is reported.
+    const int lastError = WSAGetLastError();
     shutdown(socket, SD_BOTH);
     closesocket(socket);
+    WSASetLastError(lastError);
 }
 
 int waitSocketReadable(SocketHandle socket, int milliseconds)

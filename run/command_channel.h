@@ -35,5 +35,8 @@ void reportError(WindowHandle window);
 // (sets commandDone).
 void signalCommandDone(WindowHandle window);
 
+// Window side, at exit: releases the channel's event.
+void closeCommandChannel(WindowHandle window);
+
 // The calling thread's last socket error number (WSAGetLastError, errno).
 int lastSocketError();

@@ -64,6 +64,11 @@ void signalCommandDone(WindowHandle window)
     window->setDone();
 }
 
+void closeCommandChannel(WindowHandle window)
+{
+    window->close();
+}
+
 int lastSocketError()
 {
     return errno;

@@ -21,6 +21,12 @@ void signalCommandDone(WindowHandle)
     SetEvent(commandDone);
 }
 
+void closeCommandChannel(WindowHandle)
+{
+    CloseHandle(commandDone);
+    commandDone = nullptr;
+}
+
 int lastSocketError()
 {
     return WSAGetLastError();

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <optional>
 
+class CommandView;
+
 struct PostedCommand {
     uint32_t code;
     intptr_t argument;
@@ -30,6 +32,10 @@ public:
     // Ends every wait in nextCommand; later posts are still queued.
     void close();
 
+    // The front end's view, for the errors the window thread shows itself.
+    void attachView(CommandView* view) { view_ = view; }
+    CommandView* view() const { return view_; }
+
 private:
     std::mutex mutex_;
     std::condition_variable posted_;
@@ -37,4 +43,5 @@ private:
     std::deque<PostedCommand> queue_;
     bool doneSignalled_ = false;
     bool closed_ = false;
+    CommandView* view_ = nullptr;
 };

@@ -45,6 +45,13 @@ public:
         position = 0;
     }
 
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.clear();
+        position = 0;
+    }
+
     std::vector<std::string> events() const
     {
         std::lock_guard<std::mutex> lock(mutex_);

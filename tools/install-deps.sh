@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages, when it is
 # missing: the native toolchain, GoogleTest's sources, MinGW-w64 and Wine.
+# With --native, only what the native build needs.
 set -euo pipefail
+native_only=false
+[ "${1:-}" = "--native" ] && native_only=true
 
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -10,9 +13,10 @@ have ninja || need+=(ninja-build)
 have g++ || need+=(g++)
 have git || need+=(git)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
-have wine || need+=(wine wine64)
-have Xvfb || need+=(xvfb)
+if ! $native_only; then
+  have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
+  have wine || need+=(wine wine64)
+fi
 
 [ ${#need[@]} -eq 0 ] && exit 0
 

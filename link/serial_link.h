@@ -1,0 +1,22 @@
+// The serial link over a COM port: 115200 baud, 8N1, RTS/CTS handshake,
+// synchronous I/O bounded by port time-outs. It reports nothing; callers
+// judge the bytes that come back.
+#pragma once
+
+#include "update_context.h"
+
+// Opens and configures the port (Windows "\\.\COM<comPort>"; POSIX comDevice,
+// or /dev/ttyS<comPort - 1> when that is empty) for this program alone.
+// Nonzero with linkOpen 1 when open; 0 with linkOpen 0 and no port otherwise
+// (POSIX: errno tells why).
+int openSerial(UpdateContext* ctx);
+// Applies the line settings to an open port; nonzero when accepted.
+int configureSerial(PortHandle port);
+// Writes the first txLength bytes of txBuffer, giving up after 2 ms a byte.
+// Nothing is written without an open port.
+void writeSerial(UpdateContext* ctx);
+// Reads up to rxLength bytes into rxBuffer: at once what is waiting, else
+// what arrives within protocolWaits().receiveMs. The count, also in rxLength.
+int readSerial(UpdateContext* ctx);
+// Clears linkOpen, drops RTS, empties the queues and closes the port.
+void closeSerial(UpdateContext* ctx);

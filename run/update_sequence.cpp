@@ -1,0 +1,144 @@
+#include "update_sequence.h"
+
+#include <cstdlib>
+
+#include "command_channel.h"
+#include "command_view.h"
+#include "image_file.h"
+#include "link.h"
+#include "protocol.h"
+#include "sockets.h"
+#include "worker_thread.h"
+#include "xport_setup.h"
+
+namespace {
+
+void report(WindowHandle window, UpdateContext* ctx, StatusCode status)
+{
+    ctx->statusCode = status;
+    reportStatus(window);
+}
+
+void fail(WindowHandle window, UpdateContext* ctx, ErrorCode error)
+{
+    ctx->errorCode = error;
+    reportError(window);
+}
+
+void freeImage(UpdateContext* ctx)
+{
+    if (ctx->imageData != nullptr) {
+        std::free(ctx->imageData);
+        ctx->imageData = nullptr;
+    }
+}
+
+// From the open link to the result line. Returns whether the quit exchange
+// is due: it is not after a failed identify request.
+bool updateDevice(WindowHandle window, UpdateContext* ctx)
+{
+    if (!identifyDevice(window, ctx)) {
+        fail(window, ctx, ErrUpdateMode);
+        return false;
+    }
+    postCommand(window, CmdDeviceVersion, 0);
+    report(window, ctx, StReading);
+    if (!loadImage(window, ctx)) {
+        fail(window, ctx, ErrImageRead);
+        postCommand(window, CmdResult, 0);
+        return true;
+    }
+    // An image the record loop would write wrongly (lines not ended by CR LF,
+    // a bad record) is refused here, before the device is erased.
+    if (readImageVersion(window, ctx) <= 0 || !checkImage(window, ctx)) {
+        fail(window, ctx, ErrImageFormat);
+        return true;
+    }
+    postCommand(window, CmdImageVersion, 0);
+    postCommand(window, CmdConfirm, 0);
+    if (ctx->statusCode == StDeclined)
+        return true;
+    if (writeImage(window, ctx))
+        ctx->succeeded = 1;
+    else
+        fail(window, ctx, ErrWrite);
+    postCommand(window, CmdResult, 0);
+    return true;
+}
+
+} // namespace
+
+int startUpdate(WindowHandle window, UpdateContext* ctx)
+{
+    if (workerRunning())
+        return 0;
+    releaseWorkerThread();
+    if (ctx->method == Network) {
+        if (ctx->ipText[0] == '\0') {
+            ctx->errorCode = ErrNoAddress;
+            showErrorFromWindow(window, *ctx);
+            return 0;
+        }
+        if (ctx->tcpPort == 0) {
+            ctx->errorCode = ErrNoPort;
+            showErrorFromWindow(window, *ctx);
+            return 0;
+        }
+    }
+    return startWorkerThread(window, ctx);
+}
+
+int runUpdate(WindowHandle window, UpdateContext* ctx)
+{
+    ctx->imageData = nullptr;
+    ctx->succeeded = 0;
+    postCommand(window, CmdEnableControls, 0);
+
+    const bool network = ctx->method == Network;
+    bool xportChanged = false;
+    if (network) {
+        report(window, ctx, StXportChanging);
+        xportChanged = switchXport(window, ctx) != 0;
+        if (!xportChanged)
+            fail(window, ctx, ErrXportChange);
+    }
+    if (!network || xportChanged) {
+        report(window, ctx, StConnecting);
+        bool quitDue = true;
+        if (openLink(window, ctx))
+            quitDue = updateDevice(window, ctx);
+        else
+            fail(window, ctx, ErrLinkOpen);
+        if (quitDue) {
+            report(window, ctx, StQuitting);
+            quitUpdateMode(window, ctx);
+        }
+        if (ctx->linkOpen != 0) {
+            report(window, ctx, StDisconnecting);
+            closeLink(window, ctx);
+        }
+        freeImage(ctx);
+        if (network) {
+            report(window, ctx, StXportRestoring);
+            if (!restoreXport(window, ctx))
+                fail(window, ctx, ErrXportRestore);
+        }
+    }
+    postCommand(window, CmdProgressReset, 0);
+    postCommand(window, CmdEnableControls, 1);
+    postCommand(window, CmdFinished, 0);
+    return 1;
+}
+
+int shutdownApp(WindowHandle window, UpdateContext* ctx)
+{
+    if (workerRunning())
+        return 0;
+    releaseWorkerThread();
+    if (ctx->linkOpen == 1)
+        closeLink(window, ctx);
+    freeImage(ctx);
+    closeCommandChannel(window);
+    stopSocketLibrary();
+    return 1;
+}

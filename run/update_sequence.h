@@ -1,0 +1,19 @@
+// One update run, from Start to the final line, and the program's teardown.
+#pragma once
+
+#include "update_context.h"
+
+// Window thread, on Start: refuses a network run without an address or port
+// (with the error box), else starts the worker running runUpdate. 1 when a
+// worker was started. While a worker runs, a second Start starts nothing.
+int startUpdate(WindowHandle window, UpdateContext* ctx);
+
+// The worker's whole run: XPort switch, link, identify, image, confirmation,
+// write and verify, quit, close, XPort restore, final line. Returns 1.
+int runUpdate(WindowHandle window, UpdateContext* ctx);
+
+// Window thread, at exit: closes an open link, frees the image, closes the
+// command channel's event and ends the socket library; 1 when done. While a
+// worker still runs, nothing is released and 0 is returned: the worker owns
+// the link and the image until it ends.
+int shutdownApp(WindowHandle window, UpdateContext* ctx);
