@@ -16,6 +16,7 @@ have git || need+=(git)
 if ! $native_only; then
   have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
   have wine || need+=(wine wine64)
+  have xvfb-run || need+=(xvfb xauth)
 fi
 
 [ ${#need[@]} -eq 0 ] && exit 0

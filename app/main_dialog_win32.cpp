@@ -1,0 +1,208 @@
+#include "main_dialog_win32.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "command_channel.h"
+#include "command_channel_win32.h"
+#include "command_view.h"
+#include "panel_input.h"
+#include "sockets.h"
+#include "update_sequence.h"
+
+HINSTANCE instanceHandle = nullptr;
+HWND comPanel = nullptr;
+HWND lanPanel = nullptr;
+HWND progressBar = nullptr;
+HMENU systemMenu = nullptr;
+
+namespace {
+
+// The dialog's controls as the worker's commands see them.
+class DialogView : public CommandView {
+public:
+    explicit DialogView(HWND window) : window_(window) {}
+
+    void showStatusText(const std::string& text) override
+    {
+        SetDlgItemTextA(window_, IdStatus, "");
+        SetDlgItemTextA(window_, IdStatus, text.c_str());
+    }
+    void showDeviceVersion(const std::string& text) override { SetDlgItemTextA(window_, IdDeviceVersion, text.c_str()); }
+    void showImageVersion(const std::string& text) override { SetDlgItemTextA(window_, IdImageVersion, text.c_str()); }
+    bool askConfirmation(const std::string& question) override
+    {
+        return MessageBoxA(window_, question.c_str(), "", MB_ICONQUESTION | MB_YESNO) == IDYES;
+    }
+    void showErrorBox(const std::string& caption, const std::string& message) override
+    {
+        MessageBoxA(window_, message.c_str(), caption.c_str(), MB_ICONERROR | MB_OK);
+    }
+    void enableControls(bool enable) override
+    {
+        EnableMenuItem(systemMenu, SC_CLOSE, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+        const std::pair<HWND, int> controls[] = {{window_, IdMethod},   {comPanel, IdComPort}, {lanPanel, IdIpAddress},
+                                                 {lanPanel, IdTcpPort}, {window_, IdStart},    {window_, IdExit}};
+        for (auto [parent, id] : controls)
+            EnableWindow(GetDlgItem(parent, id), enable);
+    }
+    void setProgressRange(uint32_t maximum) override
+    {
+        SendMessageA(progressBar, PBM_SETRANGE32, 0, static_cast<LPARAM>(maximum));
+        SendMessageA(progressBar, PBM_SETPOS, 0, 0);
+    }
+    void stepProgress(uint32_t step) override
+    {
+        SendMessageA(progressBar, PBM_SETSTEP, step, 0);
+        SendMessageA(progressBar, PBM_STEPIT, 0, 0);
+    }
+    void resetProgress() override { SendMessageA(progressBar, PBM_SETPOS, 0, 0); }
+
+private:
+    HWND window_;
+};
+
+// Creates a panel over the placeholder, right after it in the z-order.
+HWND createPanel(HWND window, int templateId, DLGPROC procedure)
+{
+    HWND panel = CreateDialogParamA(instanceHandle, MAKEINTRESOURCEA(templateId), window, procedure, 0);
+    HWND place = GetDlgItem(window, IdPanelPlace);
+    RECT area;
+    GetClientRect(place, &area);
+    MapWindowPoints(place, window, reinterpret_cast<POINT*>(&area), 2);
+    MoveWindow(panel, area.left, area.top, area.right - area.left, area.bottom - area.top, FALSE);
+    SetWindowPos(panel, place, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
+    return panel;
+}
+
+INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        char name[16];
+        for (int i = 0; i < 9; ++i) {
+            wsprintfA(name, "COM%d", i + 1);
+            SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(name));
+        }
+        SendDlgItemMessageA(panel, IdComPort, CB_SETCURSEL, 0, 0);
+        updateContext.comPort = 1;
+        return TRUE;
+    }
+    if (message != WM_COMMAND || LOWORD(wParam) != IdComPort)
+        return FALSE;
+    if (HIWORD(wParam) == CBN_SELCHANGE) {
+        updateContext.comPort = static_cast<int32_t>(SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0)) + 1;
+        return TRUE;
+    }
+    if (HIWORD(wParam) == CBN_KILLFOCUS) {
+        char text[16] = {};
+        GetDlgItemTextA(panel, IdComPort, text, sizeof text);
+        const ComChoice choice = comPortFromText(text);
+        updateContext.comPort = choice.port;
+        if (!choice.keepText)
+            SetDlgItemTextA(panel, IdComPort, "COM1");
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        SetDlgItemTextA(panel, IdIpAddress, "");
+        SetDlgItemTextA(panel, IdTcpPort, "10001");
+        updateContext.tcpPort = 10001;
+        return TRUE;
+    }
+    if (message != WM_COMMAND || HIWORD(wParam) != EN_KILLFOCUS)
+        return FALSE;
+    if (LOWORD(wParam) == IdIpAddress) {
+        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
+        return TRUE;
+    }
+    if (LOWORD(wParam) == IdTcpPort) {
+        char text[10] = {};
+        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
+        updateContext.tcpPort = tcpPortFromText(text);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR initMainDialog(HWND window)
+{
+    SendDlgItemMessageA(window, IdMethod, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("KT-58CU"));
+    SendDlgItemMessageA(window, IdMethod, CB_INSERTSTRING, 1, reinterpret_cast<LPARAM>("KT-58NET"));
+    SendDlgItemMessageA(window, IdMethod, CB_SETCURSEL, 0, 0);
+    comPanel = createPanel(window, kComPanel, comPanelProc);
+    lanPanel = createPanel(window, kLanPanel, lanPanelProc);
+    ShowWindow(comPanel, SW_SHOW);
+    updateContext.imageData = nullptr;
+    InitCommonControls();
+    progressBar = GetDlgItem(window, IdProgress);
+    createCommandDone();
+    updateContext.comHandle = kNoPort;
+    updateContext.linkOpen = 0;
+    updateContext.tcpSocket = kNoSocket;
+    updateContext.udpSocket = kNoSocket;
+    updateContext.errorCode = 0;
+    if (!startSocketLibrary(&updateContext.wsaData)) {
+        updateContext.errorCode = ErrSocketInit;
+        showErrorFromWindow(window, updateContext);
+        return FALSE;
+    }
+    systemMenu = GetSystemMenu(window, FALSE);
+    return TRUE;
+}
+
+void changeMethod(HWND window)
+{
+    const bool network = SendDlgItemMessageA(window, IdMethod, CB_GETCURSEL, 0, 0) == 1;
+    updateContext.method = network ? Network : Serial;
+    ShowWindow(network ? comPanel : lanPanel, SW_HIDE);
+    ShowWindow(network ? lanPanel : comPanel, SW_SHOW);
+}
+
+// Exit and Close end the program, but never under a running update.
+void exitProgram(HWND window)
+{
+    if (shutdownApp(window, &updateContext))
+        EndDialog(window, 0);
+}
+
+} // namespace
+
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return initMainDialog(window);
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IdStart:
+            for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
+                SetDlgItemTextA(window, id, "");
+            startUpdate(window, &updateContext);
+            return TRUE;
+        case IdExit:
+            exitProgram(window);
+            return TRUE;
+        case IdMethod:
+            if (HIWORD(wParam) != CBN_SELCHANGE)
+                return FALSE;
+            changeMethod(window);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_CLOSE:
+        exitProgram(window);
+        return FALSE;
+    case kUpdateCommandMessage: {
+        DialogView view(window);
+        return handleUpdateCommand(window, view, &updateContext, wParam, lParam);
+    }
+    default:
+        return FALSE;
+    }
+}
