@@ -34,4 +34,4 @@ fi
 echo "Installing: ${need[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+"${sudo[@]}" apt-get install -y -qq "${need[@]}" >/dev/null
