@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 #include "command_view.h"
@@ -13,8 +14,7 @@ std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
     CommandWindow window;
     std::thread worker([&] {
         work(&window);
-        // Every command posted so far has been handled: close ends the loop below.
-        window.close();
+        window.close();  // every command posted has been handled: this ends the loop below
     });
     std::vector<HandledCommand> handled;
     while (auto command = window.nextCommand(std::chrono::hours(1))) {
@@ -25,20 +25,11 @@ std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
     return handled;
 }
 
-int addressInUseError()
-{
-    return EADDRINUSE;
-}
-
-int accessDeniedError()
-{
-    return EACCES;
-}
+int addressInUseError() { return EADDRINUSE; }
+int accessDeniedError() { return EACCES; }
 
 int openDescriptorCount()
 {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
+    const std::filesystem::directory_iterator fds("/proc/self/fd");
+    return static_cast<int>(std::distance(begin(fds), end(fds)));
 }

@@ -11,52 +11,18 @@
 #include "command_view.h"
 #include "xport_test_platform.h"
 
-namespace {
-
-UpdateContext* windowContext = nullptr;
-RecordingView* windowView = nullptr;
-std::vector<HandledCommand>* windowHandled = nullptr;
-
-LRESULT CALLBACK workerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kUpdateCommandMessage) {
-        windowHandled->push_back({static_cast<uint32_t>(wParam), static_cast<intptr_t>(lParam)});
-        return handleUpdateCommand(window, *windowView, windowContext, wParam, lParam);
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND createWorkerWindow()
-{
-    static const bool registered = [] {
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = workerWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "KT5CUfirmWorkerWindow";
-        return RegisterClassA(&windowClass) != 0;
-    }();
-    if (!registered)
-        return nullptr;
-    return CreateWindowExA(0, "KT5CUfirmWorkerWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
-} // namespace
-
 std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
                                         const std::function<void(WindowHandle)>& work)
 {
-    std::vector<HandledCommand> handled;
     if (commandDone == nullptr)
         createCommandDone();
-    HWND window = createWorkerWindow();
+    // A message-only window of a system class: the loop below takes the commands off the queue itself.
+    HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (window == nullptr) {
         ADD_FAILURE() << "no message window for the worker";
-        return handled;
+        return {};
     }
-    windowContext = ctx;
-    windowView = &view;
-    windowHandled = &handled;
+    std::vector<HandledCommand> handled;
     std::atomic<bool> finished{false};
     std::thread worker([&] {
         work(window);
@@ -64,27 +30,19 @@ std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
         PostMessageA(window, WM_NULL, 0, 0);  // wake the loop for its last check
     });
     MSG message;
-    while (!finished && GetMessageA(&message, nullptr, 0, 0) > 0)
-        DispatchMessageA(&message);
+    while (!finished && GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (message.message != kUpdateCommandMessage) {
+            DispatchMessageA(&message);
+            continue;
+        }
+        handled.push_back({static_cast<uint32_t>(message.wParam), static_cast<intptr_t>(message.lParam)});
+        handleUpdateCommand(window, view, ctx, message.wParam, message.lParam);
+    }
     worker.join();
     DestroyWindow(window);
-    windowContext = nullptr;
-    windowView = nullptr;
-    windowHandled = nullptr;
     return handled;
 }
 
-int addressInUseError()
-{
-    return WSAEADDRINUSE;
-}
-
-int accessDeniedError()
-{
-    return WSAEACCES;
-}
-
-int openDescriptorCount()
-{
-    return -1;
-}
+int addressInUseError() { return WSAEADDRINUSE; }
+int accessDeniedError() { return WSAEACCES; }
+int openDescriptorCount() { return -1; }
