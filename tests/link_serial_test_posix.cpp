@@ -15,7 +15,6 @@
 
 #include "link.h"
 #include "protocol_waits.h"
-#include "serial_link.h"
 #include "update_context.h"
 #include "xport_test_platform.h"
 
@@ -24,60 +23,33 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kReceiveMs = 300;
 constexpr uint8_t kUntouched = 0xEE;
 
 class SerialLink : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        setProtocolWaitsForTests({kReceiveMs, 300});
-        descriptorsBefore = openDescriptorCount();
+        setProtocolWaitsForTests({300, 300});
         master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(master, 0);
         ASSERT_EQ(grantpt(master), 0);
         ASSERT_EQ(unlockpt(master), 0);
-        char name[128] = {};
-        ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
         initUpdateContext(&ctx);
         ctx.method = Serial;
-        std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", name);
+        ASSERT_EQ(ptsname_r(master, ctx.comDevice, sizeof ctx.comDevice), 0);
     }
 
     void TearDown() override
     {
-        if (ctx.linkOpen != 0)
-            closeLink(nullptr, &ctx);
+        closeLink(nullptr, &ctx);
         if (master >= 0)
             close(master);
-        EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a descriptor leaked";
+        EXPECT_EQ(openDescriptorCount(), descriptors) << "a descriptor leaked";
     }
 
     void deviceSends(const std::string& text) const
     {
         ASSERT_EQ(write(master, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-
-    // What the link wrote, as far as it arrives within a short wait.
-    std::string deviceReceives(size_t count) const
-    {
-        std::string text;
-        char buffer[1024];
-        pollfd entry{master, POLLIN, 0};
-        while (text.size() < count && poll(&entry, 1, 1000) > 0) {
-            const ssize_t n = read(master, buffer, std::min(sizeof buffer, count - text.size()));
-            if (n <= 0)
-                break;
-            text.append(buffer, static_cast<size_t>(n));
-        }
-        return text;
-    }
-
-    // Waits until the port has input waiting, so a receive finds it there.
-    bool portHasInput() const
-    {
-        pollfd entry{ctx.comHandle, POLLIN, 0};
-        return poll(&entry, 1, 2000) > 0;
     }
 
     int receive(int wanted)
@@ -87,118 +59,79 @@ protected:
         return receiveRx(nullptr, &ctx);
     }
 
-    std::string received(int count) const { return std::string(reinterpret_cast<const char*>(ctx.rxBuffer), count); }
+    std::string received() const
+    {
+        return std::string(reinterpret_cast<const char*>(ctx.rxBuffer), static_cast<size_t>(ctx.rxLength));
+    }
 
+    const int descriptors = openDescriptorCount();
     UpdateContext ctx{};
     int master = -1;
-    int descriptorsBefore = -1;
 };
 
-TEST_F(SerialLink, OpensTheDeviceRawAtTheLineSettingsAndClosesCleanly)
+TEST_F(SerialLink, RawLineAndWaitingBytesAreReturnedAtOnce)
 {
+    setProtocolWaitsForTests({5000, 300});
     ASSERT_NE(openLink(nullptr, &ctx), 0);
     EXPECT_EQ(ctx.linkOpen, 1);
-    ASSERT_NE(ctx.comHandle, kNoPort);
-
     termios settings{};
     ASSERT_EQ(tcgetattr(ctx.comHandle, &settings), 0);
     EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B115200));
-    EXPECT_EQ(cfgetispeed(&settings), static_cast<speed_t>(B115200));
-    EXPECT_EQ(settings.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB), 0u);
-    EXPECT_NE(settings.c_cflag & CRTSCTS, 0u);
-    EXPECT_EQ(settings.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(settings.c_iflag & (IXON | IXOFF | ICRNL), 0u);
-    EXPECT_EQ(settings.c_oflag & OPOST, 0u);
+    EXPECT_EQ(settings.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8 | CRTSCTS));
 
-    // Every byte passes unchanged both ways, line ends and control bytes too.
+    // Line ends and control bytes pass unchanged both ways.
     const std::string binary("\r\n\x03\x11\x13\x00\xFF:", 8);
     std::memcpy(ctx.txBuffer, binary.data(), binary.size());
     ctx.txLength = static_cast<int32_t>(binary.size());
     sendTx(nullptr, &ctx);
-    EXPECT_EQ(deviceReceives(binary.size()), binary);
-    deviceSends(binary);
-    ASSERT_TRUE(portHasInput());
+    std::string sent;
+    char byte = 0;
+    pollfd device{master, POLLIN, 0};
+    while (sent.size() < binary.size() && poll(&device, 1, 1000) == 1 && read(master, &byte, 1) == 1)
+        sent += byte;
+    EXPECT_EQ(sent, binary);
+    deviceSends(binary + "EFL");
+    pollfd entry{ctx.comHandle, POLLIN, 0};
+    ASSERT_EQ(poll(&entry, 1, 2000), 1);
+    std::this_thread::sleep_for(50ms);  // let all eleven arrive
     EXPECT_EQ(receive(8), 8);
-    EXPECT_EQ(received(8), binary);
+    EXPECT_EQ(received(), binary);
+    EXPECT_EQ(ctx.rxBuffer[8], kUntouched) << "more than wanted was read";
 
-    closeLink(nullptr, &ctx);
-    EXPECT_EQ(ctx.linkOpen, 0);
-    EXPECT_EQ(ctx.comHandle, kNoPort) << "a closed port must not be written through a reused descriptor";
-    // A send after the close goes nowhere.
-    ctx.txLength = 1;
-    sendTx(nullptr, &ctx);
-    EXPECT_EQ(receive(1), 0);
-    EXPECT_EQ(ctx.rxLength, 0);
-}
-
-TEST_F(SerialLink, WaitingBytesAreReturnedAtOnceAndSurplusStaysQueued)
-{
-    setProtocolWaitsForTests({5000, 300});
-    ASSERT_NE(openLink(nullptr, &ctx), 0);
-
-    deviceSends("EF");
-    ASSERT_TRUE(portHasInput());
+    // The rest is returned at once, without waiting for the fourth byte.
     const auto started = Clock::now();
-    EXPECT_EQ(receive(4), 2) << "what is waiting, without waiting for the rest";
+    EXPECT_EQ(receive(4), 3);
     EXPECT_LT(Clock::now() - started, 2500ms) << "the read waited for bytes that never came";
-    EXPECT_EQ(received(2), "EF");
-    EXPECT_EQ(ctx.rxLength, 2);
-    EXPECT_EQ(ctx.rxBuffer[2], kUntouched);
-
-    deviceSends("EFLEFW");
-    ASSERT_TRUE(portHasInput());
-    std::this_thread::sleep_for(50ms);  // let all six arrive
-    EXPECT_EQ(receive(3), 3);
-    EXPECT_EQ(received(3), "EFL");
-    EXPECT_EQ(ctx.rxBuffer[3], kUntouched);
-    EXPECT_EQ(receive(3), 3);
-    EXPECT_EQ(received(3), "EFW");
+    EXPECT_EQ(received(), "EFL");
 }
 
-TEST_F(SerialLink, AnEmptyQueueWaitsForTheWholeReplyOrTheTimeOut)
+TEST_F(SerialLink, SilenceGivesNothingAfterTheTimeOutAndALaterReplyIsGathered)
 {
     ASSERT_NE(openLink(nullptr, &ctx), 0);
-
-    // Nothing comes: 0 after the time-out.
-    auto started = Clock::now();
+    const auto started = Clock::now();
     EXPECT_EQ(receive(2), 0);
-    EXPECT_GE(Clock::now() - started, std::chrono::milliseconds(kReceiveMs));
-    EXPECT_EQ(ctx.rxLength, 0);
+    EXPECT_GE(Clock::now() - started, 300ms) << "the read did not wait";
     EXPECT_EQ(ctx.rxBuffer[0], kUntouched);
 
-    // A reply in pieces after the read has begun is gathered whole.
+    // Pieces that arrive after the read began are gathered up to the count.
     setProtocolWaitsForTests({3000, 300});
     std::thread device([&] {
-        std::this_thread::sleep_for(150ms);
-        deviceSends("M");
-        std::this_thread::sleep_for(30ms);
-        deviceSends("\x01\x02");
-        std::this_thread::sleep_for(30ms);
-        deviceSends("\x03");
+        for (const char* piece : {"M", "\x01\x02", "\x03"}) {
+            std::this_thread::sleep_for(100ms);
+            deviceSends(piece);
+        }
     });
     EXPECT_EQ(receive(4), 4);
     device.join();
-    EXPECT_EQ(received(4), std::string("M\x01\x02\x03"));
-
-    // Part of a reply, then silence: the part, after the time-out.
-    setProtocolWaitsForTests({kReceiveMs, 300});
-    device = std::thread([&] {
-        std::this_thread::sleep_for(100ms);
-        deviceSends("V\x01");
-    });
-    EXPECT_EQ(receive(4), 2);
-    device.join();
-    EXPECT_EQ(received(2), "V\x01");
-    EXPECT_EQ(ctx.rxBuffer[2], kUntouched);
+    EXPECT_EQ(received(), std::string("M\x01\x02\x03"));
 }
 
-TEST_F(SerialLink, APortAlreadyHeldCannotBeOpened)
+TEST_F(SerialLink, PortHeldByAnotherCannotBeOpenedUntilReleased)
 {
     ASSERT_NE(openLink(nullptr, &ctx), 0);
-
     UpdateContext other;
     initUpdateContext(&other);
+    other.method = Serial;
     std::memcpy(other.comDevice, ctx.comDevice, sizeof ctx.comDevice);
     errno = 0;
     EXPECT_EQ(openLink(nullptr, &other), 0);
@@ -206,58 +139,31 @@ TEST_F(SerialLink, APortAlreadyHeldCannotBeOpened)
     EXPECT_EQ(other.linkOpen, 0);
     EXPECT_EQ(other.comHandle, kNoPort);
 
-    // Once released, the port opens again.
     closeLink(nullptr, &ctx);
+    EXPECT_EQ(ctx.linkOpen, 0);
+    EXPECT_EQ(ctx.comHandle, kNoPort) << "a closed port must not be used through a reused descriptor";
     ASSERT_NE(openLink(nullptr, &other), 0);
-    EXPECT_EQ(other.linkOpen, 1);
     closeLink(nullptr, &other);
 }
 
-TEST_F(SerialLink, APortThatCannotBeOpenedOrConfiguredFailsCleanly)
+TEST_F(SerialLink, PortsThatCannotBeOpenedFailCleanly)
 {
-    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "/dev/kt58-no-such-port");
-    errno = 0;
-    EXPECT_EQ(openLink(nullptr, &ctx), 0);
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(ctx.linkOpen, 0);
-    EXPECT_EQ(ctx.comHandle, kNoPort);
-    // The quit exchange after a failed open: nothing sent, nothing received.
-    ctx.txBuffer[0] = 'Q';
-    ctx.txLength = 1;
-    sendTx(nullptr, &ctx);
-    EXPECT_EQ(receive(1), 0);
-    EXPECT_EQ(ctx.rxLength, 0);
-
-    // Not a terminal: it opens but takes no line settings.
-    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "/dev/null");
-    errno = 0;
-    EXPECT_EQ(openLink(nullptr, &ctx), 0);
-    EXPECT_NE(errno, 0);
-    EXPECT_EQ(ctx.linkOpen, 0);
-    EXPECT_EQ(ctx.comHandle, kNoPort);
-
-    // Without a device path the port number names /dev/ttyS<n-1>.
-    ctx.comDevice[0] = '\0';
-    ctx.comPort = 999;
-    errno = 0;
-    EXPECT_EQ(openLink(nullptr, &ctx), 0);
-    EXPECT_EQ(errno, ENOENT) << "/dev/ttyS998 does not exist";
-    EXPECT_EQ(ctx.linkOpen, 0);
-}
-
-TEST_F(SerialLink, AHungUpDeviceEndsTheReadAtOnce)
-{
-    setProtocolWaitsForTests({5000, 300});
-    ASSERT_NE(openLink(nullptr, &ctx), 0);
-    close(master);
-    master = -1;
-    const auto started = Clock::now();
-    EXPECT_EQ(receive(3), 0);
-    EXPECT_LT(Clock::now() - started, 2500ms) << "a hang-up must not hold the read for the time-out";
-    ctx.txBuffer[0] = 'Q';
-    ctx.txLength = 1;
-    sendTx(nullptr, &ctx);  // goes nowhere, and must not hang
-    closeLink(nullptr, &ctx);
+    // Missing, not a terminal, and a port number without a path (/dev/ttyS998).
+    const struct { const char* device; int32_t port; int error; } ports[] = {
+        {"/dev/kt58-no-such-port", 1, ENOENT}, {"/dev/null", 1, ENOTTY}, {"", 999, ENOENT}};
+    for (const auto& port : ports) {
+        std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", port.device);
+        ctx.comPort = port.port;
+        errno = 0;
+        EXPECT_EQ(openLink(nullptr, &ctx), 0) << port.device;
+        EXPECT_EQ(errno, port.error) << port.device;
+        EXPECT_EQ(ctx.linkOpen, 0);
+        EXPECT_EQ(ctx.comHandle, kNoPort);
+        // The quit exchange after a failed open: nothing sent, nothing received.
+        ctx.txLength = 1;
+        sendTx(nullptr, &ctx);
+        EXPECT_EQ(receive(1), 0);
+    }
 }
 
 } // namespace
