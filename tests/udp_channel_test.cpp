@@ -153,6 +153,8 @@ std::string errorLine(ErrorCode code)
 
 TEST_F(UdpChannel, FailedExchangesAreReportedInOrderAndLeaveNoSocket)
 {
+    if (broadcastSendError() == 0)
+        GTEST_SKIP() << "this host lets any socket send to the broadcast address";
     const int descriptors = openDescriptorCount();
     Peer holder(kUdpLocalPort, "0.0.0.0");
     ASSERT_TRUE(holder.bound) << "local port 10001 is taken";
@@ -178,7 +180,7 @@ TEST_F(UdpChannel, FailedExchangesAreReportedInOrderAndLeaveNoSocket)
                                                        errorLine(ErrUdpSend)}));
     ASSERT_EQ(commands.size(), 3u);
     EXPECT_EQ(commands[0].argument, addressInUseError());
-    EXPECT_EQ(commands[2].argument, accessDeniedError());
+    EXPECT_EQ(commands[2].argument, broadcastSendError());
 }
 
 } // namespace

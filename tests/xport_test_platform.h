@@ -21,9 +21,12 @@ struct HandledCommand {
 std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
                                         const std::function<void(WindowHandle)>& work);
 
-// The platform's socket error numbers for "address in use" and "access denied".
+// The platform's socket error number for "address in use".
 int addressInUseError();
-int accessDeniedError();
+// The error this host gives a datagram sent to the broadcast address from a
+// socket not allowed to broadcast ("access denied", or "unreachable" where
+// there is no route); 0 when such a send succeeds.
+int broadcastSendError();
 
 // The number of descriptors the process has open, or -1 where it cannot be counted.
 int openDescriptorCount();

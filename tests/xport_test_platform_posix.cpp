@@ -1,3 +1,7 @@
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -26,7 +30,19 @@ std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
 }
 
 int addressInUseError() { return EADDRINUSE; }
-int accessDeniedError() { return EACCES; }
+
+int broadcastSendError()
+{
+    const int probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(30718);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    const uint8_t byte = 0;
+    const int error = sendto(probe, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0 ? errno : 0;
+    close(probe);
+    return error;
+}
 
 int openDescriptorCount()
 {

@@ -44,5 +44,18 @@ std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
 }
 
 int addressInUseError() { return WSAEADDRINUSE; }
-int accessDeniedError() { return WSAEACCES; }
+
+int broadcastSendError()
+{
+    const SOCKET probe = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(30718);
+    to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
+    const char byte = 0;
+    const int error =
+        sendto(probe, &byte, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR ? WSAGetLastError() : 0;
+    closesocket(probe);
+    return error;
+}
 int openDescriptorCount() { return -1; }
