@@ -14,6 +14,7 @@
 #include "command_view.h"
 #include "command_window_posix.h"
 #include "device_emulator.h"
+#include "hex_record.h"
 #include "image_file.h"
 #include "link.h"
 #include "protocol.h"
@@ -39,36 +40,6 @@ public:
     void resetProgress() override {}
 };
 
-std::string record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                               static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
-        line += digits;
-    }
-    return line + "\r\n";
-}
-
-// An image of `size` data bytes in records of `perRecord`, within 64 KiB steps.
-std::string makeImage(size_t size, size_t perRecord)
-{
-    std::string image = "V0201\r\n";
-    for (size_t at = 0; at < size; at += perRecord) {
-        if (at % 0x10000 == 0 && at > 0)
-            image += record(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
-        image += record(static_cast<uint16_t>(at & 0xFFFF), 0, std::vector<uint8_t>(perRecord, 0x5A));
-    }
-    return image + record(0, 1, {});
-}
-
 void loadInto(UpdateContext* ctx, const std::string& image)
 {
     ctx->imageSize = static_cast<int32_t>(image.size());
@@ -79,7 +50,7 @@ void loadInto(UpdateContext* ctx, const std::string& image)
 void benchImageCheck()
 {
     UpdateContext ctx{};
-    loadInto(&ctx, makeImage(1 << 20, 32));
+    loadInto(&ctx, imageOfData(1, 2, std::vector<uint8_t>(1 << 20, 0x5A), 32));
     const int rounds = 20;
     const auto start = Clock::now();
     int records = 0;
@@ -103,7 +74,7 @@ void benchImageCheck()
 
 void benchWrite(const char* name, DeviceEmulator& device, UpdateContext* ctx, size_t dataSize)
 {
-    loadInto(ctx, makeImage(dataSize, 32));
+    loadInto(ctx, imageOfData(1, 2, std::vector<uint8_t>(dataSize, 0x5A), 32));
     CommandWindow window;
     SilentView view;
     bool ok = false;

@@ -10,29 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "hex_record.h"
+
 namespace {
 
 constexpr const char* kUsage =
     "Usage: kt58mkimage [--major N] [--minor N] [--size BYTES] [--record BYTES] [--seed N] [--out FILE] [--bin FILE]\n"
     "Defaults: version 1.02, 32768 bytes in records of 32, seed 1, standard output.\n";
-
-std::string record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                               static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(0x100 - (sum & 0xFF)));
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
-        line += digits;
-    }
-    return line + "\r\n";
-}
 
 bool number(const char* text, long lowest, long highest, long* value)
 {
@@ -89,24 +73,15 @@ int main(int argc, char** argv)
         }
     }
 
-    std::string image;
-    char version[8];
-    std::snprintf(version, sizeof version, "V%02lX%02lX", minor, major);
-    image += std::string(version) + "\r\n";
+    // Deterministic bytes, the same for the same seed.
+    std::vector<uint8_t> memory(static_cast<size_t>(size));
     uint32_t state = static_cast<uint32_t>(seed);
-    std::vector<uint8_t> memory;
-    for (long at = 0; at < size; at += recordSize) {
-        if (at % 0x10000 == 0 && at > 0)
-            image += record(0, 4, {static_cast<uint8_t>(at >> 24), static_cast<uint8_t>(at >> 16)});
-        std::vector<uint8_t> data;
-        for (long i = 0; i < recordSize && at + i < size; ++i) {
-            state = state * 1103515245u + 12345u;
-            data.push_back(static_cast<uint8_t>(state >> 16));
-        }
-        memory.insert(memory.end(), data.begin(), data.end());
-        image += record(static_cast<uint16_t>(at & 0xFFFF), 0, data);
+    for (uint8_t& byte : memory) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 16);
     }
-    image += record(0, 1, {});
+    const std::string image = imageOfData(static_cast<uint8_t>(major), static_cast<uint8_t>(minor), memory,
+                                          static_cast<size_t>(recordSize));
 
     if (!writeFile(out, image.data(), image.size()) ||
         (bin != nullptr && !writeFile(bin, reinterpret_cast<const char*>(memory.data()), memory.size())))
