@@ -20,9 +20,13 @@
 #ifdef _WIN32
 #include <ws2tcpip.h>
 constexpr int kConnectionRefused = WSAECONNREFUSED;
+constexpr int kSendAfterShutdown = WSAESHUTDOWN;
 #else
+#include <sys/socket.h>
+
 #include <cerrno>
 constexpr int kConnectionRefused = ECONNREFUSED;
+constexpr int kSendAfterShutdown = EPIPE;
 #endif
 
 namespace {
@@ -192,6 +196,19 @@ TEST_F(TcpLink, ReplyIsGatheredFromPiecesAndItsSurplusStaysQueued)
     EXPECT_EQ(receive(4), 3) << "the rest, once the wait runs out";
     EXPECT_EQ(received(), "EFW");
     EXPECT_EQ(ctx.rxBuffer[3], kUntouched);
+    close();
+}
+
+TEST_F(TcpLink, FailedSendIsReportedWithItsError)
+{
+    peer.run([](SocketHandle connection) { receiveText(connection, 1); });
+    ASSERT_NE(open(peer.port()), 0);
+    shutdown(ctx.tcpSocket, 1);  // no more sends (SHUT_WR, SD_SEND): the next send fails
+    send("Q");
+    EXPECT_EQ(ctx.errorCode, ErrSend);
+    EXPECT_EQ(view.events(), std::vector<std::string>{"error:Error|Send error (code = " +
+                                                      std::to_string(kSendAfterShutdown) + ")"});
+    reports = 1;
     close();
 }
 
