@@ -9,80 +9,63 @@
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
-#include "command_view.h"
 #include "test_support.h"
 
 namespace {
 
-struct WindowState {
-    RecordingView view;
-    UpdateContext ctx{};
-    int handled = 0;
-};
-
-WindowState* state = nullptr;
+RecordingView view;
+UpdateContext ctx{};
+int handled = 0;  // written by the window thread only while the worker waits
 
 LRESULT CALLBACK testWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == kUpdateCommandMessage) {
-        ++state->handled;
-        return handleUpdateCommand(window, state->view, &state->ctx, wParam, lParam);
-    }
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-HWND createTestWindow()
-{
-    WNDCLASSA windowClass{};
-    windowClass.lpfnWndProc = testWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "KT5CUfirmTestWindow";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, "KT5CUfirmTestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
+    if (message != kUpdateCommandMessage)
+        return DefWindowProcA(window, message, wParam, lParam);
+    // An unknown code must not set the event: the worker still waits for this one.
+    handleUpdateCommand(window, view, &ctx, 99, 0);
+    ++handled;
+    return handleUpdateCommand(window, view, &ctx, wParam, lParam);
 }
 
 TEST(CommandHandshakeWin32, ThousandsOfCommandsThroughTheMessageLoop)
 {
     constexpr int kCommands = 3000;
-    WindowState windowState;
-    state = &windowState;
-    HWND window = createTestWindow();
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = testWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "KT5CUfirmTestWindow";
+    ASSERT_NE(RegisterClassA(&windowClass), 0);
+    HWND window = CreateWindowExA(0, "KT5CUfirmTestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
     ASSERT_NE(createCommandDone(), nullptr);
 
     std::atomic<bool> finished{false};
-    std::atomic<int> returnedEarly{0};
+    int returnedEarly = 0;
     std::thread worker([&] {
         for (int i = 0; i < kCommands; ++i) {
-            windowState.ctx.txLength = i;
-            int before = windowState.handled;
+            ctx.txLength = i;
+            const int before = handled;
             postCommand(window, CmdProgressStep, 2);
-            if (windowState.handled != before + 1)
-                ++returnedEarly;
+            returnedEarly += handled != before + 1;
         }
-        windowState.ctx.errorCode = ErrSend;
+        ctx.errorCode = ErrSend;
         WSASetLastError(10054);
         reportError(window);
         finished = true;
         PostMessageA(window, WM_NULL, 0, 0);  // wake the loop for the last check
     });
-
     MSG message;
     while (!finished && GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchMessageA(&message);
     worker.join();
 
-    uint32_t expected = 0;
-    for (int i = 0; i < kCommands; ++i)
-        expected += 2u + static_cast<uint32_t>(i);
-    EXPECT_EQ(returnedEarly.load(), 0);
-    EXPECT_EQ(windowState.handled, kCommands + 1);
-    EXPECT_EQ(windowState.view.position, expected);
-    EXPECT_EQ(windowState.view.events().back(), "error:Error|Send error (code = 10054)");
+    EXPECT_EQ(returnedEarly, 0);
+    EXPECT_EQ(handled, kCommands + 1);
+    EXPECT_EQ(view.position, kCommands * 2u + kCommands * (kCommands - 1u) / 2);
+    EXPECT_EQ(view.events().back(), "error:Error|Send error (code = 10054)");
     DestroyWindow(window);
-    CloseHandle(commandDone);
-    commandDone = nullptr;
+    closeCommandChannel(window);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // the whole image, including files built to make a careless reader overrun.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,231 +13,137 @@
 
 namespace {
 
-struct FreeImage {
-    void operator()(uint8_t* data) const { std::free(data); }
-};
-
 // A context holding `text` as its loaded image, in a heap block of exactly
 // its size so that AddressSanitizer sees any read past the end.
-class LoadedImage {
-public:
+struct LoadedImage {
     explicit LoadedImage(const std::string& text)
+        : data(static_cast<uint8_t*>(std::malloc(text.empty() ? 1 : text.size())), std::free)
     {
-        std::memset(&ctx, 0, sizeof ctx);
-        data_.reset(static_cast<uint8_t*>(std::malloc(text.empty() ? 1 : text.size())));
-        std::memcpy(data_.get(), text.data(), text.size());
-        ctx.imageData = data_.get();
+        std::memcpy(data.get(), text.data(), text.size());
+        ctx.imageData = data.get();
         ctx.imageSize = static_cast<int32_t>(text.size());
     }
-    const uint8_t* begin() const { return ctx.imageData; }
-    const uint8_t* end() const { return ctx.imageData + ctx.imageSize; }
-    UpdateContext ctx;
-
-private:
-    std::unique_ptr<uint8_t, FreeImage> data_;
+    std::unique_ptr<uint8_t, void (*)(void*)> data;
+    UpdateContext ctx{};
 };
 
-std::string cut(const LoadedImage& image, size_t offset, int* length)
+TEST(ImageVersion, MinorThenMajorFromTheFirstV)
 {
-    uint8_t destination[kBufferSize] = {};
-    *length = cutRecord(image.begin() + offset, image.end(), destination);
-    return std::string(reinterpret_cast<char*>(destination));
-}
-
-TEST(ImageVersion, DigitsGiveMinorThenMajor)
-{
-    LoadedImage image("V0201\r\n");
-    EXPECT_EQ(readImageVersion(nullptr, &image.ctx), 7);
-    EXPECT_EQ(image.ctx.imageMinor, 0x02);
-    EXPECT_EQ(image.ctx.imageMajor, 0x01);
-
-    LoadedImage lower("V0a1b\r\n");
-    EXPECT_EQ(readImageVersion(nullptr, &lower.ctx), 7);
-    EXPECT_EQ(lower.ctx.imageMinor, 0x0A);
-    EXPECT_EQ(lower.ctx.imageMajor, 0x1B);
-
-    LoadedImage odd("V0G01\r\n");
-    EXPECT_EQ(readImageVersion(nullptr, &odd.ctx), 7);
-    EXPECT_EQ(odd.ctx.imageMinor, 0x00);
-    EXPECT_EQ(odd.ctx.imageMajor, 0x01);
-}
-
-TEST(ImageVersion, MissingOrCutShortVersionIsNone)
-{
-    for (const std::string& text : {std::string(), std::string(":00000001FF\r\n"), std::string("abc\0V0201", 9),
-                                     std::string("V"), std::string("V02"), std::string("xxV020")}) {
-        LoadedImage image(text);
+    struct Case {
+        std::string text;
+        int result;
+        uint8_t minor, major;  // 0x55, 0x66: left as they were
+    };
+    for (const Case& c : {Case{"V0201\r\n", 7, 0x02, 0x01}, Case{"V0a1b\r\n", 7, 0x0A, 0x1B},
+                          Case{"V0G01\r\n", 7, 0x00, 0x01}, Case{"xx V1234", 7, 0x12, 0x34},
+                          Case{"", 0, 0x55, 0x66}, Case{":00000001FF\r\n", 0, 0x55, 0x66},
+                          Case{std::string("abc\0V0201", 9), 0, 0x55, 0x66}, Case{"V", 0, 0x55, 0x66},
+                          Case{"V02", 0, 0x55, 0x66}, Case{"xxV020", 0, 0x55, 0x66}}) {
+        LoadedImage image(c.text);
         image.ctx.imageMinor = 0x55;
         image.ctx.imageMajor = 0x66;
-        EXPECT_EQ(readImageVersion(nullptr, &image.ctx), 0) << text;
-        EXPECT_EQ(image.ctx.imageMinor, 0x55);
-        EXPECT_EQ(image.ctx.imageMajor, 0x66);
+        EXPECT_EQ(readImageVersion(nullptr, &image.ctx), c.result) << c.text;
+        EXPECT_EQ(image.ctx.imageMinor, c.minor) << c.text;
+        EXPECT_EQ(image.ctx.imageMajor, c.major) << c.text;
     }
-    LoadedImage later("xx V1234");
-    EXPECT_EQ(readImageVersion(nullptr, &later.ctx), 7) << "the V need not stand first";
-    EXPECT_EQ(later.ctx.imageMajor, 0x34);
 }
 
-TEST(ImageRecords, LengthFollowsCountAndType)
+TEST(ImageRecords, CutFromTheNextColonWithinTheImage)
 {
     const std::string data16 = hexRecord(0x0100, 0, std::vector<uint8_t>(16, 0xAB));
-    LoadedImage image(imageText("0201", {data16, endOfFileRecord()}));
-    int length = 0;
-    EXPECT_EQ(cut(image, 7, &length), data16);
-    EXPECT_EQ(length, 43);
-    EXPECT_EQ(cut(image, 7 + 45, &length), endOfFileRecord() + "\r");
-    EXPECT_EQ(length, 12);
-    EXPECT_EQ(cut(image, 7 + 45 + 13, &length), "");
-    EXPECT_EQ(length, 0);
-}
-
-TEST(ImageRecords, LowerCaseCountAndBadChecksumAreCutAlike)
-{
-    LoadedImage image("V0201\r\n:0a000000000102030405060708090000\r\n:0A000000000102030405060708091111\r\n");
-    int lower = 0;
-    int upper = 0;
-    EXPECT_EQ(cut(image, 7, &lower).substr(0, 3), ":0a");
-    EXPECT_EQ(cut(image, 7 + 33, &upper).substr(0, 3), ":0A");
-    EXPECT_EQ(lower, 31);
-    EXPECT_EQ(upper, 31);
-}
-
-TEST(ImageRecords, CursorSkipsToTheNextColonButStopsAtZeroOrEnd)
-{
-    LoadedImage skipping("V0201\r\nxx:00000001FF\r\n");
-    int length = 0;
-    EXPECT_EQ(cut(skipping, 7, &length), ":00000001FF\r");
-    EXPECT_EQ(length, 12);
-
-    LoadedImage zero(std::string("V0201\r\n\0:00000001FF\r\n", 21));
-    EXPECT_EQ(cut(zero, 7, &length), "");
-    EXPECT_EQ(length, 0);
-}
-
-TEST(ImageRecords, NeverReadsPastTheImageEnd)
-{
-    // Each of these ends inside a record; a reader that trusts the count overruns.
-    for (const std::string& text : {std::string("V0201\r\n:"), std::string("V0201\r\n:FF0000"),
-                                     std::string("V0201\r\n:FF000000AB"), std::string("V0201\r\n:00000001FF"),
-                                     std::string("V0201\r\n:10000000")}) {
-        LoadedImage image(text);
-        int length = -1;
-        cut(image, 7, &length);
-        EXPECT_EQ(length, 0) << text;
-    }
-    // The longest record: count FF with an end-of-file type.
-    std::string longest = ":FF000001" + std::string(510, '0') + "00\r\n";
-    LoadedImage image("V0201\r\n" + longest);
-    int length = 0;
-    cut(image, 7, &length);
-    EXPECT_EQ(length, kLongestRecord);
-}
-
-TEST(ImageRecords, FieldsWithoutHexDigitsStayWithinBounds)
-{
-    for (const char* record : {":G0000000\r\n", ":1G0000000000000000000000000000000000\r\n", ":00000ZZZ\r\n"}) {
-        LoadedImage image(std::string("V0201\r\n") + record);
-        int length = -1;
-        cut(image, 7, &length);
-        EXPECT_GE(length, 0);
-        EXPECT_LE(length, kLongestRecord);
-        EXPECT_LE(7 + length, image.ctx.imageSize);
+    // What follows the version line; the length cut from it (0: none).
+    const std::pair<std::string, int> cases[] = {
+        {data16 + "\r\n" + endOfFileRecord() + "\r\n", 43},
+        {endOfFileRecord() + "\r\n", 12},  // with the CR after it
+        {"", 0},
+        {":0a000000000102030405060708090000\r\n", 31},  // lower-case count, bad checksum: cut alike
+        {":00000011EF\r\n", 11},                         // type 11 is no end-of-file record
+        {"xx:00000001FF\r\n", 12},
+        {std::string("\0:00000001FF\r\n", 14), 0},
+        // Cut short by the image end: a reader that trusts the count overruns.
+        {":", 0},
+        {":FF0000", 0},
+        {":FF000000AB", 0},
+        {":00000001FF", 0},
+        {":10000000", 0},
+        {":FF000001" + std::string(510, '0') + "00\r\n", kLongestRecord},
+        // Fields without hex digits: the leading digits count.
+        {":G0000000\r\n", 11},
+        {":1G0000000000000000000000000000000000\r\n", 13},
+        {":00000ZZZ\r\n", 11},
+    };
+    for (const auto& [body, expected] : cases) {
+        LoadedImage image("V0201\r\n" + body);
+        uint8_t destination[kBufferSize] = {};
+        const int length = cutRecord(image.data.get() + 7, image.data.get() + image.ctx.imageSize, destination);
+        EXPECT_EQ(length, expected) << body;
+        const std::string cut(reinterpret_cast<char*>(destination), std::max(length, 0));
+        EXPECT_EQ(cut, body.substr(std::min(body.find(':'), body.size()), cut.size())) << body;
     }
 }
 
-TEST(ImageCheck, AcceptsWhatTheRecordLoopWritesCorrectly)
+TEST(ImageCheck, AcceptsExactlyWhatTheRecordLoopWritesCorrectly)
 {
-    const std::string data = hexRecord(0, 0, {1, 2, 3, 4});
-    for (const std::string& text :
-         {imageText("0201", {endOfFileRecord()}), imageText("0201", {data, endOfFileRecord()}),
-          imageText("0201", {data, endOfFileRecord()}) + "\x1A", imageText("0a1B", {endOfFileRecord()}),
-          imageText("0201", {hexRecord(0, 4, {0, 1}), data, hexRecord(0, 5, {0, 0, 0, 0}), endOfFileRecord()}),
-          imageText("0201", {hexRecord(0, 0, {}), endOfFileRecord()}), sampleImage("0102", 200, 32),
-          sampleImage("0102", 3, 255)}) {
-        LoadedImage image(text);
-        EXPECT_EQ(checkImage(nullptr, &image.ctx), 1) << text;
-    }
-}
-
-TEST(ImageCheck, RefusesImagesThatWouldBeWrittenWrongly)
-{
-    const std::string data = hexRecord(0, 0, {1, 2, 3, 4});
-    std::string lfOnly = imageText("0201", {data, data, endOfFileRecord()});
+    const std::string data = hexRecord(0, 0, {1, 2, 3, 4}), eof = endOfFileRecord();
+    std::string lfOnly = imageText("0201", {data, data, eof}), badChecksum = imageText("0201", {data, eof});
     for (size_t at; (at = lfOnly.find("\r\n")) != std::string::npos;)
         lfOnly.erase(at, 1);
-    std::string badChecksum = imageText("0201", {data, endOfFileRecord()});
     badChecksum[7 + data.size() - 1] ^= 1;
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"LF line ends", lfOnly},
-        {"empty", ""},
-        {"version only", "V0201\r\n"},
-        {"no end-of-file record", imageText("0201", {data})},
-        {"bad checksum", badChecksum},
-        {"version not first", " V0201\r\n" + endOfFileRecord() + "\r\n"},
-        {"non-hex version", imageText("0G01", {endOfFileRecord()})},
-        {"version without CR LF", "V0201\n" + endOfFileRecord() + "\r\n"},
-        {"two bytes after the end", imageText("0201", {endOfFileRecord()}) + "\r\n"},
-        {"record after the end", imageText("0201", {endOfFileRecord(), data})},
-        {"blank line", imageText("0201", {data, "", endOfFileRecord()})},
-        {"text between records", imageText("0201", {data, "; note", endOfFileRecord()})},
-        {"end-of-file without line end", "V0201\r\n" + endOfFileRecord()},
-        {"end-of-file with CR only", "V0201\r\n" + endOfFileRecord() + "\r"},
-        {"truncated record", "V0201\r\n:10000000AB"},
-        {"non-hex data", imageText("0201", {":01000000GG00", endOfFileRecord()})},
-        {"lower-case line end letters", imageText("0201", {data + " ", endOfFileRecord()})},
+    const std::pair<std::string, bool> cases[] = {
+        {imageText("0201", {eof}), true},
+        {imageText("0201", {data, eof}) + "\x1A", true},
+        {imageText("0a1B", {eof}), true},
+        {imageText("0201", {hexRecord(0, 4, {0, 1}), data, hexRecord(0, 5, {0, 0, 0, 0}), eof}), true},
+        {imageText("0201", {hexRecord(0, 0, {}), eof}), true},
+        {sampleImage("0102", 200, 32), true},
+        {sampleImage("0102", 3, 255), true},
+        {lfOnly, false},
+        {"", false},
+        {"V02", false},
+        {"V0201\r\n", false},
+        {imageText("0201", {data}), false},  // no end-of-file record
+        {badChecksum, false},
+        {"v0201\r\n" + eof + "\r\n", false},
+        {imageText("0G01", {eof}), false},
+        {"V0201\n\r" + eof + "\r\n", false},
+        {imageText("0201", {eof}) + "\r\n", false},
+        {imageText("0201", {eof, data}), false},
+        {imageText("0201", {data, "", eof}), false},
+        {imageText("0201", {data, "; note", eof}), false},
+        {imageText("0201", {"!" + data.substr(1), eof}), false},
+        {"V0201\r\n" + eof, false},
+        {"V0201\r\n" + eof + "\r", false},
+        {"V0201\r\n:10000000AB", false},
+        {imageText("0201", {":01000000GG00", eof}), false},
+        {imageText("0201", {data + " ", eof}), false},
     };
-    for (const auto& [name, text] : cases) {
+    for (const auto& [text, accepted] : cases) {
         LoadedImage image(text);
-        EXPECT_EQ(checkImage(nullptr, &image.ctx), 0) << name;
+        EXPECT_EQ(checkImage(nullptr, &image.ctx), accepted ? 1 : 0) << text;
     }
 }
 
-TEST(ImageFile, LoadsTheChosenFileWhole)
+TEST(ImageFile, LoadsTheChosenFileWholeOrNothing)
 {
     ScratchDir dir;
     const std::string text = sampleImage("0201", 5, 16);
-    auto file = dir.write("chosen.hex", text);
-    UpdateContext ctx{};
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", file.string().c_str());
-    ASSERT_EQ(loadImage(nullptr, &ctx), 1);
-    ASSERT_NE(ctx.imageData, nullptr);
-    EXPECT_EQ(ctx.imageSize, static_cast<int32_t>(text.size()));
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(ctx.imageData), text.size()), text);
-    EXPECT_STREQ(ctx.imagePath, file.string().c_str());
-    std::free(ctx.imageData);
-}
-
-TEST(ImageFile, EmptyFileLoadsAndHasNoVersion)
-{
-    ScratchDir dir;
-    auto file = dir.write("empty.hex", "");
-    UpdateContext ctx{};
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", file.string().c_str());
-    ASSERT_EQ(loadImage(nullptr, &ctx), 1);
-    EXPECT_EQ(ctx.imageSize, 0);
-    EXPECT_EQ(readImageVersion(nullptr, &ctx), 0);
-    std::free(ctx.imageData);
-}
-
-TEST(ImageFile, MissingFileLeavesNoImage)
-{
-    ScratchDir dir;
-    UpdateContext ctx{};
-    ctx.imageSize = 1234;
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", (dir.path() / "missing.hex").string().c_str());
-    EXPECT_EQ(loadImage(nullptr, &ctx), 0);
-    EXPECT_EQ(ctx.imageData, nullptr);
-    EXPECT_EQ(ctx.imageSize, 1234);
-    EXPECT_STREQ(ctx.imagePath, (dir.path() / "missing.hex").string().c_str());
-}
-
-TEST(ImageFile, DirectoryIsNoImage)
-{
-    ScratchDir dir;
-    UpdateContext ctx{};
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", dir.path().string().c_str());
-    EXPECT_EQ(loadImage(nullptr, &ctx), 0);
-    EXPECT_EQ(ctx.imageData, nullptr);
+    const std::pair<std::filesystem::path, bool> files[] = {
+        {dir.write("chosen.hex", text), true}, {dir.write("empty.hex", ""), true},
+        {dir.path() / "missing.hex", false},   {dir.path(), false}};
+    for (const auto& [file, loaded] : files) {
+        UpdateContext ctx{};
+        std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", file.string().c_str());
+        ASSERT_EQ(loadImage(nullptr, &ctx), loaded ? 1 : 0) << file;
+        EXPECT_EQ(ctx.imagePath, file.string());
+        if (!loaded) {
+            EXPECT_EQ(ctx.imageData, nullptr);
+            continue;
+        }
+        const std::string content = file.filename() == "empty.hex" ? "" : text;
+        ASSERT_NE(ctx.imageData, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(ctx.imageData), ctx.imageSize), content);
+        std::free(ctx.imageData);
+    }
 }
 
 TEST(ImageFile, DefaultFileLiesBesideTheProgram)
@@ -244,19 +151,15 @@ TEST(ImageFile, DefaultFileLiesBesideTheProgram)
     char path[kPathSize] = {};
     programImagePath(path);
     const std::filesystem::path image(path);
-    EXPECT_EQ(image.filename().string(), "kt58netcu.hex");
-    // The test program itself lies in that directory.
-    bool found = false;
+    EXPECT_EQ(image.filename(), "kt58netcu.hex");
+    bool found = false;  // the test program itself lies in that directory
     for (const auto& entry : std::filesystem::directory_iterator(image.parent_path()))
         found = found || entry.path().filename().string().rfind("image_file_test", 0) == 0;
     EXPECT_TRUE(found) << image.parent_path();
 
     // Without a chosen file, loadImage reads that one.
     const std::string text = sampleImage("0304", 1, 4);
-    {
-        std::ofstream out(image, std::ios::binary);
-        out << text;
-    }
+    std::ofstream(image, std::ios::binary) << text;
     UpdateContext ctx{};
     EXPECT_EQ(loadImage(nullptr, &ctx), 1);
     EXPECT_STREQ(ctx.imagePath, path);

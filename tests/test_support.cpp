@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -8,24 +9,17 @@
 std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data)
 {
     std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                               static_cast<uint8_t>(address & 0xFF), type};
+                               static_cast<uint8_t>(address), type};
     bytes.insert(bytes.end(), data.begin(), data.end());
     unsigned sum = 0;
     for (uint8_t b : bytes)
         sum += b;
-    bytes.push_back(static_cast<uint8_t>(-sum & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(-sum));
     std::string line = ":";
     char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
-        line += digits;
-    }
+    for (uint8_t b : bytes)
+        line.append(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, "%02X", unsigned{b})));
     return line;
-}
-
-std::string endOfFileRecord()
-{
-    return ":00000001FF";
 }
 
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records)
@@ -42,7 +36,7 @@ std::string sampleImage(const std::string& versionDigits, int records, int bytes
     for (int r = 0; r < records; ++r) {
         std::vector<uint8_t> data;
         for (int i = 0; i < bytesPerRecord; ++i)
-            data.push_back(static_cast<uint8_t>((r * 31 + i * 7) & 0xFF));
+            data.push_back(static_cast<uint8_t>(r * 31 + i * 7));
         lines.push_back(hexRecord(static_cast<uint16_t>(r * bytesPerRecord), 0, data));
     }
     lines.push_back(endOfFileRecord());
@@ -52,20 +46,14 @@ std::string sampleImage(const std::string& versionDigits, int records, int bytes
 std::vector<uint8_t> imageMemory(const std::string& image)
 {
     std::vector<uint8_t> memory;
-    size_t at = 0;
-    while ((at = image.find(':', at)) != std::string::npos) {
-        auto byteAt = [&](size_t offset) {
-            return static_cast<uint8_t>(std::stoi(image.substr(at + offset, 2), nullptr, 16));
-        };
-        const unsigned count = byteAt(1);
-        const unsigned address = byteAt(3) * 256u + byteAt(5);
-        if (byteAt(7) == 0) {
-            if (memory.size() < address + count)
-                memory.resize(address + count, 0xFF);
-            for (unsigned i = 0; i < count; ++i)
-                memory[address + i] = byteAt(9 + 2 * i);
-        }
-        at += 1;
+    for (size_t at = image.find(':'); at != std::string::npos; at = image.find(':', at + 1)) {
+        auto byteAt = [&](size_t offset) { return std::stoul(image.substr(at + offset, 2), nullptr, 16); };
+        const size_t count = byteAt(1), address = byteAt(3) * 256 + byteAt(5);
+        if (byteAt(7) != 0)
+            continue;
+        memory.resize(std::max(memory.size(), address + count), 0xFF);
+        for (size_t i = 0; i < count; ++i)
+            memory[address + i] = static_cast<uint8_t>(byteAt(9 + 2 * i));
     }
     return memory;
 }
@@ -73,22 +61,13 @@ std::vector<uint8_t> imageMemory(const std::string& image)
 ScratchDir::ScratchDir()
 {
     static std::atomic<int> serial{0};
-    std::random_device random;
     path_ = std::filesystem::temp_directory_path() /
-            ("kt5cu-test-" + std::to_string(random()) + "-" + std::to_string(serial++));
+            ("kt5cu-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(serial++));
     std::filesystem::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
 }
 
 std::filesystem::path ScratchDir::write(const std::string& name, const std::string& content) const
 {
-    std::filesystem::path file = path_ / name;
-    std::ofstream out(file, std::ios::binary);
-    out << content;
-    return file;
+    std::ofstream(path_ / name, std::ios::binary) << content;
+    return path_ / name;
 }

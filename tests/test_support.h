@@ -11,55 +11,33 @@
 #include "command_view.h"
 
 // Records every call as one line, e.g. "status:Connectinng...\r\n",
-// "error:Error|Connect failure. (code=111)", "confirm:...", "progress-step:45".
+// "error:Error|Connect failure. (code=111)", "confirm:...", "progress-step:45";
+// `position` is where the bar stands.
 class RecordingView : public CommandView {
 public:
     bool answerYes = true;
+    uint32_t position = 0;
 
     void showStatusText(const std::string& text) override { add("status:" + text); }
     void showDeviceVersion(const std::string& text) override { add("device-version:" + text); }
     void showImageVersion(const std::string& text) override { add("image-version:" + text); }
-    bool askConfirmation(const std::string& question) override
-    {
-        add("confirm:" + question);
-        return answerYes;
-    }
+    bool askConfirmation(const std::string& question) override { return add("confirm:" + question), answerYes; }
     void showErrorBox(const std::string& caption, const std::string& message) override
     {
         add("error:" + caption + "|" + message);
     }
     void enableControls(bool enable) override { add(enable ? "enable" : "disable"); }
-    void setProgressRange(uint32_t maximum) override
-    {
-        add("progress-range:" + std::to_string(maximum));
-        position = 0;
-    }
-    void stepProgress(uint32_t step) override
-    {
-        add("progress-step:" + std::to_string(step));
-        position += step;
-    }
-    void resetProgress() override
-    {
-        add("progress-reset");
-        position = 0;
-    }
-
-    void clear()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.clear();
-        position = 0;
-    }
-
+    void setProgressRange(uint32_t maximum) override { add("progress-range:" + std::to_string(maximum), 0); }
+    void stepProgress(uint32_t step) override { add("progress-step:" + std::to_string(step), position + step); }
+    void resetProgress() override { add("progress-reset", 0); }
     std::vector<std::string> events() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
-    uint32_t position = 0;
 
 private:
+    void add(std::string event, uint32_t newPosition) { add(std::move(event)), position = newPosition; }
     void add(std::string event)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -71,7 +49,7 @@ private:
 
 // One Intel HEX record line without its line end, checksum computed.
 std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data);
-std::string endOfFileRecord();
+inline std::string endOfFileRecord() { return ":00000001FF"; }
 // A whole image: "V" + minor + major digits, CR LF, then each record + CR LF.
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records);
 // A well-formed image of `records` data records of `bytesPerRecord` bytes each.
@@ -79,11 +57,11 @@ std::string sampleImage(const std::string& versionDigits, int records, int bytes
 // The data bytes an image's records carry, placed by address (from 0).
 std::vector<uint8_t> imageMemory(const std::string& image);
 
-// A fresh directory under the system's temporary directory, removed at exit.
+// A fresh directory under the system's temporary directory, removed with it.
 class ScratchDir {
 public:
     ScratchDir();
-    ~ScratchDir();
+    ~ScratchDir() { std::filesystem::remove_all(path_, ignored_); }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
@@ -91,4 +69,5 @@ public:
 
 private:
     std::filesystem::path path_;
+    std::error_code ignored_;
 };

@@ -1,10 +1,9 @@
-// The text table against the texts the program must show, byte for byte.
+// The text table against the texts the program must show, byte for byte, and
+// the lines built from it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 
-#include "command_view.h"
 #include "test_support.h"
 #include "texts.h"
 #include "ui_language.h"
@@ -15,13 +14,13 @@
 
 namespace {
 
-struct Expected {
+struct Text {
     unsigned id;
     const char* english;
     const char* japanese;  // UTF-8
 };
 
-const Expected kExpected[] = {
+const Text kTexts[] = {
     {1, "Is the firmware updated?", "ファームのアップデートを開始しますか?"},
     {2, "Firmware upgrade was completed.\r\n", "ファームアップデートが成功しました。\r\n"},
     {3, "Failed to firmware upgrade!\r\n", "ファームアップデートに失敗しました。!!\r\n"},
@@ -56,192 +55,118 @@ const Expected kExpected[] = {
     {29, "Firmware file error.", "ファームウェアファイルが正しくありません。"},
     {30, "Error", "エラー"},
     {32, "Firmware update was complete.", "ファームアップデートが完了しました。"},
-    {33, "Firmware update was not able to be completed normally.",
-     "ファームアップデートが正常に完了できませんでした。"},
+    {33, "Firmware update was not able to be completed normally.", "ファームアップデートが正常に完了できませんでした。"},
 };
 
-// The bytes the window receives for a Japanese text: UTF-8 on POSIX, the
-// ANSI code page (932) through LoadStringA on Windows.
 #ifdef _WIN32
+// What LoadStringA gives for a Japanese text: its bytes in the ANSI code page (932).
 std::string windowBytes(const char* utf8)
 {
     wchar_t wide[512];
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
     char narrow[1024];
-    int m = WideCharToMultiByte(CP_ACP, 0, wide, n, narrow, sizeof narrow, nullptr, nullptr);
+    const int m = WideCharToMultiByte(CP_ACP, 0, wide, n, narrow, sizeof narrow, nullptr, nullptr);
     return std::string(narrow, m > 0 ? static_cast<size_t>(m - 1) : 0);
 }
-#endif
 
-#ifndef _WIN32
-// Sets the locale variables for one test and puts the old ones back.
-class LocaleScope {
-public:
-    LocaleScope(const char* lcAll, const char* lcMessages, const char* lang)
-    {
-        for (const char* name : kNames) {
-            const char* old = std::getenv(name);
-            saved_.push_back(old ? std::optional<std::string>(old) : std::nullopt);
-        }
-        set("LC_ALL", lcAll);
-        set("LC_MESSAGES", lcMessages);
-        set("LANG", lang);
-    }
-    ~LocaleScope()
-    {
-        for (size_t i = 0; i < 3; ++i)
-            set(kNames[i], saved_[i] ? saved_[i]->c_str() : nullptr);
-    }
-
-private:
-    static void set(const char* name, const char* value)
-    {
-        if (value)
-            setenv(name, value, 1);
-        else
-            unsetenv(name);
-    }
-    static constexpr const char* kNames[3] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-    std::vector<std::optional<std::string>> saved_;
-};
-#endif
-
-bool expectJapanese()
+// Under Wine the prefix decides the interface language; the Japanese run says so.
+bool useLanguage(bool japanese)
 {
-    return std::getenv("KT_EXPECT_JAPANESE") != nullptr;
-}
-
-} // namespace
-
-#ifndef _WIN32
-TEST(TextLanguage, FirstSetVariableDecidesAsPosixDoes)
-{
-    {
-        LocaleScope scope(nullptr, nullptr, "ja_JP.UTF-8");
-        EXPECT_TRUE(japaneseInterface());
-    }
-    {
-        LocaleScope scope("C", nullptr, "ja_JP.UTF-8");
-        EXPECT_FALSE(japaneseInterface());
-    }
-    {
-        LocaleScope scope("", "ja_JP.eucJP", "en_US.UTF-8");
-        EXPECT_TRUE(japaneseInterface()) << "an empty LC_ALL does not count";
-    }
-    {
-        LocaleScope scope(nullptr, "en_GB.UTF-8", "ja_JP.UTF-8");
-        EXPECT_FALSE(japaneseInterface());
-    }
-    {
-        LocaleScope scope(nullptr, nullptr, nullptr);
-        EXPECT_FALSE(japaneseInterface());
-    }
-}
-
-TEST(TextTable, EveryIdInEnglish)
-{
-    LocaleScope scope(nullptr, nullptr, "en_US.UTF-8");
-    for (const Expected& text : kExpected)
-        EXPECT_EQ(loadText(text.id), text.english) << "id " << text.id;
-    EXPECT_EQ(loadText(4), "");
-    EXPECT_EQ(loadText(31), "");
-}
-
-TEST(TextTable, EveryIdInJapanese)
-{
-    LocaleScope scope(nullptr, nullptr, "ja_JP.UTF-8");
-    for (const Expected& text : kExpected)
-        EXPECT_EQ(loadText(text.id), text.japanese) << "id " << text.id;
+    return japanese == (std::getenv("KT_EXPECT_JAPANESE") != nullptr);
 }
 #else
-TEST(TextTable, EveryIdInTheStringTable)
+std::string windowBytes(const char* utf8) { return utf8; }
+
+// Sets, or for null unsets, the variables the language is chosen by.
+void setLocale(const char* lcAll, const char* lcMessages, const char* lang)
 {
-    if (expectJapanese())
-        GTEST_SKIP() << "run by the Japanese test";
-    EXPECT_FALSE(japaneseInterface());
-    for (const Expected& text : kExpected)
-        EXPECT_EQ(loadText(text.id), text.english) << "id " << text.id;
-    EXPECT_EQ(loadText(4), "");
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
+    const char* values[] = {lcAll, lcMessages, lang};
+    for (int i = 0; i < 3; ++i)
+        values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
 }
 
-TEST(TextTable, EveryIdInTheJapaneseStringTable)
+bool useLanguage(bool japanese)
 {
-    if (!expectJapanese())
-        GTEST_SKIP() << "needs a Japanese user interface";
-    ASSERT_TRUE(japaneseInterface());
-    ASSERT_EQ(GetACP(), 932u);
-    for (const Expected& text : kExpected)
-        EXPECT_EQ(loadText(text.id), windowBytes(text.japanese)) << "id " << text.id;
+    setLocale(nullptr, nullptr, japanese ? "ja_JP.UTF-8" : "en_US.UTF-8");
+    return true;
+}
+
+TEST(TextLanguage, FirstSetNonEmptyVariableDecides)
+{
+    struct Case {
+        const char *lcAll, *lcMessages, *lang;
+        bool japanese;
+    };
+    for (const Case& c : {Case{nullptr, nullptr, "ja_JP.UTF-8", true}, Case{"C", nullptr, "ja_JP.UTF-8", false},
+                          Case{"", "ja_JP.eucJP", "en_US.UTF-8", true}, Case{nullptr, "en_GB", "ja_JP.UTF-8", false},
+                          Case{nullptr, "", "ja", true}, Case{nullptr, nullptr, nullptr, false}}) {
+        setLocale(c.lcAll, c.lcMessages, c.lang);
+        EXPECT_EQ(japaneseInterface(), c.japanese) << c.lcAll << "|" << c.lcMessages << "|" << c.lang;
+    }
 }
 #endif
 
-TEST(TextFormats, VersionsShowMajorBareAndMinorAsTwoDigits)
+void expectEveryId(bool japanese)
 {
+    if (!useLanguage(japanese))
+        GTEST_SKIP() << "the interface is in the other language";
+    ASSERT_EQ(japaneseInterface(), japanese);
+#ifdef _WIN32
+    if (japanese) {
+        ASSERT_EQ(GetACP(), 932u);
+    }
+#endif
+    for (const Text& text : kTexts)
+        EXPECT_EQ(loadText(text.id), japanese ? windowBytes(text.japanese) : text.english) << "id " << text.id;
+    for (unsigned unused : {4u, 21u, 25u, 31u, 34u})
+        EXPECT_EQ(loadText(unused), "") << "id " << unused;
+}
+
+TEST(TextTable, EveryIdInEnglish) { expectEveryId(false); }
+TEST(TextTable, EveryIdInJapanese) { expectEveryId(true); }
+
+TEST(TextLines, VersionsErrorNumbersAndTheConfirmation)
+{
+    if (!useLanguage(false))
+        GTEST_SKIP();
     EXPECT_EQ(versionText(0x1A, 0x00), "Ver 1A.00");
     EXPECT_EQ(versionText(0x00, 0xFF), "Ver 0.FF");
-    EXPECT_EQ(versionText(0x01, 0x02), "Ver 1.02");
     EXPECT_EQ(versionText(0xFF, 0x0B), "Ver FF.0B");
-}
-
-TEST(TextFormats, StatusAndErrorCodesMapToTheirTexts)
-{
-    const std::pair<int32_t, unsigned> statuses[] = {{StConnecting, 5}, {StDisconnecting, 6}, {StReading, 7},
-                                                     {StWriting, 8},    {StErasing, 9},       {StXportChanging, 10},
-                                                     {StXportRestoring, 11}, {StQuitting, 12}};
-    for (auto [code, id] : statuses)
-        EXPECT_EQ(statusTextId(code), id) << "status " << code;
-    EXPECT_EQ(statusTextId(StConfirmed), 0u);
-    EXPECT_EQ(statusTextId(StDeclined), 0u);
-
-    const std::pair<int32_t, unsigned> errors[] = {
-        {ErrXportChange, 13}, {ErrXportRestore, 14}, {ErrWrite, 15},    {ErrSocketInit, 16}, {ErrNoAddress, 17},
-        {ErrNoPort, 18},      {ErrSocketCreate, 19}, {ErrConnect, 26},  {ErrSend, 20},       {ErrUdpSocketCreate, 22},
-        {ErrUdpBind, 23},     {ErrUdpSend, 24},      {ErrLinkOpen, 26}, {ErrImageRead, 27},  {ErrUpdateMode, 28},
-        {ErrImageFormat, 29}};
-    for (auto [code, id] : errors)
-        EXPECT_EQ(errorTextId(code), id) << "error " << code;
-    for (int32_t unused : {0, 10, 13, 15, 20})
-        EXPECT_EQ(errorTextId(unused), 0u);
-}
-
-class ShownTexts : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (expectJapanese())
-            GTEST_SKIP();
-#ifndef _WIN32
-        setenv("LC_ALL", "C", 1);
-#endif
-        std::memset(&ctx, 0, sizeof ctx);
+    UpdateContext ctx{};
+    struct Error {
+        int32_t code;
+        int number;
+        const char* message;
+    };
+    for (const Error& e : {Error{ErrConnect, 10061, "Connect failure. (code=10061)"},
+                           Error{ErrLinkOpen, -2, "Connect failure. (code=-2)"},
+                           Error{ErrSend, 10057, "Send error (code = 10057)"},
+                           Error{ErrUdpBind, 10048, "UDP socket open error."}}) {
+        ctx.errorCode = e.code;
+        EXPECT_EQ(errorMessage(ctx, e.number), e.message);
     }
-    void TearDown() override
-    {
-#ifndef _WIN32
-        unsetenv("LC_ALL");
-#endif
-    }
-    UpdateContext ctx;
-    RecordingView view;
-};
-
-TEST_F(ShownTexts, ErrorNumbersAreSignedDecimal)
-{
-    ctx.errorCode = ErrConnect;
-    EXPECT_EQ(errorMessage(ctx, 10061), "Connect failure. (code=10061)");
-    ctx.errorCode = ErrLinkOpen;
-    EXPECT_EQ(errorMessage(ctx, -2), "Connect failure. (code=-2)");
-    ctx.errorCode = ErrSend;
-    EXPECT_EQ(errorMessage(ctx, 10057), "Send error (code = 10057)");
-    ctx.errorCode = ErrUdpBind;
-    EXPECT_EQ(errorMessage(ctx, 10048), "UDP socket open error.");
-}
-
-TEST_F(ShownTexts, ConfirmationShowsDeviceThenImageVersion)
-{
     ctx.deviceVersion[kDeviceVersionMajor] = 1;
     ctx.deviceVersion[kDeviceVersionMinor] = 5;
     ctx.imageMajor = 1;
     ctx.imageMinor = 0x10;
     EXPECT_EQ(confirmationText(ctx), "Ver 1.05 -> Ver 1.10\r\nIs the firmware updated?");
 }
+
+TEST(TextLines, EveryStatusAndErrorCodeHasItsText)
+{
+    const std::pair<int32_t, unsigned> statuses[] = {
+        {StConnecting, 5}, {StDisconnecting, 6}, {StReading, 7},         {StWriting, 8},  {StErasing, 9},
+        {StXportChanging, 10}, {StXportRestoring, 11}, {StQuitting, 12}, {StConfirmed, 0}, {StDeclined, 0}};
+    for (auto [code, id] : statuses)
+        EXPECT_EQ(statusTextId(code), id) << "status " << code;
+    const std::pair<int32_t, unsigned> errors[] = {
+        {ErrXportChange, 13}, {ErrXportRestore, 14}, {ErrWrite, 15},    {ErrSocketInit, 16}, {ErrNoAddress, 17},
+        {ErrNoPort, 18},      {ErrSocketCreate, 19}, {ErrConnect, 26},  {ErrSend, 20},       {ErrUdpSocketCreate, 22},
+        {ErrUdpBind, 23},     {ErrUdpSend, 24},      {ErrLinkOpen, 26}, {ErrImageRead, 27},  {ErrUpdateMode, 28},
+        {ErrImageFormat, 29}, {0, 0},                {10, 0},           {13, 0},             {20, 0}};
+    for (auto [code, id] : errors)
+        EXPECT_EQ(errorTextId(code), id) << "error " << code;
+}
+
+} // namespace
