@@ -84,6 +84,8 @@ Outcome runConsole(Strings args, Strings locale = {})
     const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
     Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale));
     const pid_t pid = fork();
+    if (pid < 0)
+        return {-1, "", "fork failed"};
     if (pid == 0) {
         dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
@@ -102,12 +104,16 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status)
     Invocation invocation(std::move(args), {"LC_ALL=C"});
     int terminal = -1;
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid < 0) {
+        *status = -1;
+        return "forkpty failed";
+    }
     if (pid == 0)
         invocation.exec();
     std::string screen;
     char buffer[1024];
     bool asked = false;
-    for (ssize_t n; pid > 0 && (n = read(terminal, buffer, sizeof buffer)) > 0;) {  // until the program ends
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) {  // until the program ends
         screen.append(buffer, static_cast<size_t>(n));
         if (!asked && screen.find("[y/N] ") != std::string::npos)
             asked = write(terminal, answer.data(), answer.size()) > 0;

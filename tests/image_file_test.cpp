@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <optional>
 
 #include "image_file.h"
 #include "test_support.h"
@@ -127,21 +128,26 @@ TEST(ImageFile, LoadsTheChosenFileWholeOrNothing)
 {
     ScratchDir dir;
     const std::string text = sampleImage("0201", 5, 16);
-    const std::pair<std::filesystem::path, bool> files[] = {
-        {dir.write("chosen.hex", text), true}, {dir.write("empty.hex", ""), true},
-        {dir.path() / "missing.hex", false},   {dir.path(), false}};
-    for (const auto& [file, loaded] : files) {
+    // The file and what it loads as; none: nothing loads and the context keeps its size.
+    const std::pair<std::filesystem::path, std::optional<std::string>> files[] = {
+        {dir.write("chosen.hex", text), text},
+        {dir.write("empty.hex", ""), ""},
+        {dir.path() / "missing.hex", std::nullopt},
+        {dir.path(), std::nullopt},
+    };
+    for (const auto& [file, content] : files) {
         UpdateContext ctx{};
+        ctx.imageSize = 1234;
         std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", file.string().c_str());
-        ASSERT_EQ(loadImage(nullptr, &ctx), loaded ? 1 : 0) << file;
+        ASSERT_EQ(loadImage(nullptr, &ctx), content ? 1 : 0) << file;
         EXPECT_EQ(ctx.imagePath, file.string());
-        if (!loaded) {
+        if (!content) {
             EXPECT_EQ(ctx.imageData, nullptr);
+            EXPECT_EQ(ctx.imageSize, 1234);
             continue;
         }
-        const std::string content = file.filename() == "empty.hex" ? "" : text;
         ASSERT_NE(ctx.imageData, nullptr);
-        EXPECT_EQ(std::string(reinterpret_cast<char*>(ctx.imageData), ctx.imageSize), content);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(ctx.imageData), ctx.imageSize), *content);
         std::free(ctx.imageData);
     }
 }

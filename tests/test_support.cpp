@@ -17,8 +17,10 @@ std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>
     bytes.push_back(static_cast<uint8_t>(-sum));
     std::string line = ":";
     char digits[3];
-    for (uint8_t b : bytes)
-        line.append(digits, static_cast<size_t>(std::snprintf(digits, sizeof digits, "%02X", unsigned{b})));
+    for (uint8_t b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
+        line += digits;
+    }
     return line;
 }
 
@@ -64,6 +66,12 @@ ScratchDir::ScratchDir()
     path_ = std::filesystem::temp_directory_path() /
             ("kt5cu-test-" + std::to_string(std::random_device()()) + "-" + std::to_string(serial++));
     std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
 }
 
 std::filesystem::path ScratchDir::write(const std::string& name, const std::string& content) const

@@ -21,15 +21,31 @@ public:
     void showStatusText(const std::string& text) override { add("status:" + text); }
     void showDeviceVersion(const std::string& text) override { add("device-version:" + text); }
     void showImageVersion(const std::string& text) override { add("image-version:" + text); }
-    bool askConfirmation(const std::string& question) override { return add("confirm:" + question), answerYes; }
+    bool askConfirmation(const std::string& question) override
+    {
+        add("confirm:" + question);
+        return answerYes;
+    }
     void showErrorBox(const std::string& caption, const std::string& message) override
     {
         add("error:" + caption + "|" + message);
     }
     void enableControls(bool enable) override { add(enable ? "enable" : "disable"); }
-    void setProgressRange(uint32_t maximum) override { add("progress-range:" + std::to_string(maximum), 0); }
-    void stepProgress(uint32_t step) override { add("progress-step:" + std::to_string(step), position + step); }
-    void resetProgress() override { add("progress-reset", 0); }
+    void setProgressRange(uint32_t maximum) override
+    {
+        add("progress-range:" + std::to_string(maximum));
+        position = 0;
+    }
+    void stepProgress(uint32_t step) override
+    {
+        add("progress-step:" + std::to_string(step));
+        position += step;
+    }
+    void resetProgress() override
+    {
+        add("progress-reset");
+        position = 0;
+    }
     std::vector<std::string> events() const
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -37,7 +53,6 @@ public:
     }
 
 private:
-    void add(std::string event, uint32_t newPosition) { add(std::move(event)), position = newPosition; }
     void add(std::string event)
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -61,7 +76,7 @@ std::vector<uint8_t> imageMemory(const std::string& image);
 class ScratchDir {
 public:
     ScratchDir();
-    ~ScratchDir() { std::filesystem::remove_all(path_, ignored_); }
+    ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
@@ -69,5 +84,4 @@ public:
 
 private:
     std::filesystem::path path_;
-    std::error_code ignored_;
 };

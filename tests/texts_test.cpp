@@ -82,8 +82,12 @@ void setLocale(const char* lcAll, const char* lcMessages, const char* lang)
 {
     const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
     const char* values[] = {lcAll, lcMessages, lang};
-    for (int i = 0; i < 3; ++i)
-        values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+    for (int i = 0; i < 3; ++i) {
+        if (values[i])
+            setenv(names[i], values[i], 1);
+        else
+            unsetenv(names[i]);
+    }
 }
 
 bool useLanguage(bool japanese)
