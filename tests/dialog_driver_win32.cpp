@@ -7,7 +7,8 @@
 //   KT_SIM_PORT    the emulator's TCP port (network cases)
 //   KT_COM         the COM port mapped to the emulator's terminal (serial case)
 //   KT_DIALOG_LANGUAGE=ja  the program runs with a Japanese interface
-// With --pose running|idle, it brings the dialog into that state for a
+// With --pose idle (the network panel filled in) or --pose running (a KT-58CU
+// update half-way, on KT_COM), it brings the dialog into that state for a
 // screenshot, prints "ready X Y WIDTH HEIGHT" and waits for a line on stdin.
 #include <gtest/gtest.h>
 
@@ -269,10 +270,10 @@ public:
     }
 
     // The network panel filled in for the emulator.
-    void chooseNetwork(const std::wstring& address) const
+    void chooseNetwork(const std::wstring& address, const std::string& port = environment("KT_SIM_PORT")) const
     {
         choose(dialog, IdMethod, 1);
-        type(lanPanel, IdTcpPort, widen(environment("KT_SIM_PORT")).c_str());
+        type(lanPanel, IdTcpPort, widen(port).c_str());
         type(lanPanel, IdIpAddress, address.c_str());
     }
 
@@ -575,8 +576,10 @@ int pose(const std::string& state)
     Program app;
     if (!app.ready())
         return 1;
+    if (state == "idle")
+        app.chooseNetwork(L"192.168.0.50", "10001");
     if (state == "running") {
-        app.chooseNetwork(L"127.0.0.1");
+        app.choose(app.comPanel, IdComPort, std::atoi(environment("KT_COM").c_str()) - 1);
         Program::click(GetDlgItem(app.dialog, IdStart));
         HWND box = app.messageBox();
         if (box == nullptr)
