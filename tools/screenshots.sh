@@ -34,7 +34,7 @@ sim_pid= xvfb_pid= driver_pid=
 cleanup() {
   for pid in $driver_pid $sim_pid $xvfb_pid; do kill "$pid" 2>/dev/null || true; done
   wineserver -k 2>/dev/null || true
-  [ -n "${KEEP_WORK:-}" ] || rm -rf "$work"; echo "$work"
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
