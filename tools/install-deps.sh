@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages, when it is
-# missing: the native toolchain, GoogleTest's sources, MinGW-w64 and Wine.
-# With --native, only what the native build needs.
+# missing: the native toolchain, GoogleTest's sources, MinGW-w64, Wine and the
+# Japanese font the Wine prefix maps the dialog's fonts to. With --native, only
+# what the native build needs; with --screenshots, also what tools/screenshots.sh
+# needs.
 set -euo pipefail
 native_only=false
+screenshots=false
 [ "${1:-}" = "--native" ] && native_only=true
+[ "${1:-}" = "--screenshots" ] && screenshots=true
 
 need=()
 have() { command -v "$1" >/dev/null 2>&1; }
@@ -12,11 +16,16 @@ have cmake || need+=(cmake)
 have ninja || need+=(ninja-build)
 have g++ || need+=(g++)
 have git || need+=(git)
+have unzip || need+=(unzip)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 if ! $native_only; then
   have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
   have wine || need+=(wine wine64)
   have xvfb-run || need+=(xvfb xauth)
+  [ -f /usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf ] || need+=(fonts-ipafont-gothic)
+fi
+if $screenshots; then
+  have import || need+=(imagemagick)
 fi
 
 [ ${#need[@]} -eq 0 ] && exit 0

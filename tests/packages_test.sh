@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Makes the packages of a build with cpack and checks what each one holds.
+# Usage: packages_test.sh SOURCE_DIR BUILD_DIR windows|linux
+set -euo pipefail
+source_dir=$1 build=$2 kind=$3
+version=1.0.0
+out=$build/packages
+rm -rf "$out"
+cpack --config "$build/CPackConfig.cmake" -B "$out" >/dev/null
+
+failures=0
+# expect LISTING FILE...: every file is in the listing.
+expect() {
+  local listing=$1
+  shift
+  for file in "$@"; do
+    if ! grep -qE "(^|[ /])$file\$" <<<"$listing"; then
+      echo "FAIL: $file is missing from $package" >&2
+      failures=$((failures + 1))
+    fi
+  done
+  echo "ok: $package"
+}
+# The only files, apart from folders, are those expected.
+expect_count() {
+  local count
+  count=$(grep -cvE '/$' <<<"$1")
+  if [ "$count" -ne "$2" ]; then
+    echo "FAIL: $package holds $count files, expected $2:" >&2
+    echo "$1" >&2
+    failures=$((failures + 1))
+  fi
+}
+
+if [ "$kind" = windows ]; then
+  package=$out/KT5CUfirm-$version-win64.zip
+  listing=$(unzip -Z1 "$package")
+  expect "$listing" KT5CUfirm.exe kt5cufirm.exe README.md LICENSE
+  expect_count "$listing" 4
+else
+  files=(bin/kt5cufirm bin/kt58sim bin/kt58mkimage share/doc/kt5cufirm/README.md share/doc/kt5cufirm/copyright)
+  # The man page goes in once the console program has one.
+  [ -f "$source_dir/console/kt5cufirm.1" ] && files+=(share/man/man1/kt5cufirm.1.gz)
+
+  package=$out/KT5CUfirm-$version-Linux-$(uname -m).tar.gz
+  listing=$(tar -tzf "$package")
+  expect "$listing" "${files[@]}"
+  expect_count "$listing" ${#files[@]}
+
+  package=$(ls "$out"/kt5cufirm_${version}_*.deb)
+  listing=$(dpkg-deb -c "$package" | awk '{print $NF}')
+  expect "$listing" "${files[@]/#/usr/}"
+  expect_count "$listing" ${#files[@]}
+  if [ "$(dpkg-deb -f "$package" Package Version | tr '\n' ' ')" != "Package: kt5cufirm Version: $version " ]; then
+    echo "FAIL: $package: $(dpkg-deb -f "$package" Package Version)" >&2
+    failures=$((failures + 1))
+  fi
+  # The programs in the package run.
+  dir=$(mktemp -d)
+  trap 'rm -rf "$dir"' EXIT
+  dpkg-deb -x "$package" "$dir"
+  "$dir/usr/bin/kt5cufirm" --version >/dev/null || { echo "FAIL: kt5cufirm from $package" >&2; failures=$((failures + 1)); }
+  "$dir/usr/bin/kt58sim" --help >/dev/null || { echo "FAIL: kt58sim from $package" >&2; failures=$((failures + 1)); }
+fi
+exit $((failures != 0))
