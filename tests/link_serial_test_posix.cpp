@@ -337,6 +337,10 @@ TEST_F(SerialSeam, ModemLinesAndLowLatencyAtOpenAndClose)
         {"already low latency", {true, ASYNC_LOW_LATENCY, false}, {"exclusive", "-DTR", "get-serial", "+RTS"},
          {"-RTS", "shared"}},
     };
+    // A port left to hang the line up when it is closed.
+    const int other = open(ctx.comDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    leaveUnfriendly(other);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         driver = row.driver;
@@ -352,6 +356,7 @@ TEST_F(SerialSeam, ModemLinesAndLowLatencyAtOpenAndClose)
         EXPECT_EQ(calls, row.close);
         EXPECT_EQ(driver.lowLatencyFlag, lowLatencyBefore) << "the driver's flag was not put back";
     }
+    close(other);
 }
 
 TEST_F(SerialSeam, HeldOutputIsGivenUpAfterTwoMillisecondsAByte)
