@@ -29,13 +29,6 @@ int systemPoll(pollfd* entries, nfds_t count, int timeoutMs)
     return poll(entries, count, timeoutMs);
 }
 
-} // namespace
-
-const SerialCalls kSystemSerialCalls = {systemControl, tcgetattr, write, systemPoll};
-SerialCalls serialCalls = kSystemSerialCalls;
-
-namespace {
-
 // What the open changed on the port, put back before it is closed. One port
 // is open at a time.
 struct PortOriginal {
@@ -72,32 +65,28 @@ int setModemLine(int port, unsigned long request, int line)
 // Asks the driver to hand each short reply on at once, rather than after its
 // latency timer (USB serial adapters); a driver without the setting, such as
 // a pseudo-terminal, refuses and nothing changes. True when it was set here.
+#ifdef __linux__
 bool requestLowLatency(int port)
 {
-#ifdef __linux__
     serial_struct serial{};
     if (serialCalls.control(port, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
         return false;
     serial.flags |= ASYNC_LOW_LATENCY;
     return serialCalls.control(port, TIOCSSERIAL, &serial) == 0;
-#else
-    (void)port;
-    return false;
-#endif
 }
 
 void releaseLowLatency(int port)
 {
-#ifdef __linux__
     serial_struct serial{};
     if (serialCalls.control(port, TIOCGSERIAL, &serial) != 0)
         return;
     serial.flags &= ~ASYNC_LOW_LATENCY;
     serialCalls.control(port, TIOCSSERIAL, &serial);
-#else
-    (void)port;
-#endif
 }
+#else
+bool requestLowLatency(int) { return false; }
+void releaseLowLatency(int) {}
+#endif
 
 // Whether `s` holds what the link needs: 115200 baud both ways, 8N1, RTS/CTS
 // and a raw line with reads that return at once.
@@ -132,6 +121,9 @@ void closeKeepingErrno(int port)
 }
 
 } // namespace
+
+const SerialCalls kSystemSerialCalls = {systemControl, tcgetattr, write, systemPoll};
+SerialCalls serialCalls = kSystemSerialCalls;
 
 int openSerial(UpdateContext* ctx)
 {
