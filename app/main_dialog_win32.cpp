@@ -182,7 +182,13 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         case IdStart:
             for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
                 SetDlgItemTextA(window, id, "");
-            startUpdate(window, &updateContext);
+            // Without its own event no run could wait for the user's answer.
+            if (commandDone == nullptr) {
+                updateContext.errorCode = ErrCommandChannel;
+                showErrorFromWindow(window, updateContext);
+            } else {
+                startUpdate(window, &updateContext);
+            }
             return TRUE;
         case IdExit:
             exitProgram(window);

@@ -36,6 +36,7 @@ unsigned errorTextId(int32_t errorCode)
     case ErrImageRead: return 27;
     case ErrUpdateMode: return 28;
     case ErrImageFormat: return 29;
+    case ErrCommandChannel: return 40;
     default: return 0;
     }
 }

@@ -45,8 +45,14 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     // A message-only window: the target of the worker's commands.
     HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   windowClass.hInstance, nullptr);
-    createCommandDone();
-    int started = startUpdate(window, ctx);
+    int started = 0;
+    // Without its own event no run could wait for the user's answer.
+    if (createCommandDone() != nullptr) {
+        started = startUpdate(window, ctx);
+    } else {
+        ctx->errorCode = ErrCommandChannel;
+        showError(view, *ctx, 0);
+    }
     MSG message;
     while (started && !consoleWindow.finished && GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchMessageA(&message);

@@ -8,9 +8,11 @@
 // Opens and configures the port (Windows "\\.\COM<comPort>"; POSIX comDevice,
 // or /dev/ttyS<comPort - 1> when that is empty) for this program alone.
 // Nonzero with linkOpen 1 when open; 0 with linkOpen 0 and no port otherwise
-// (POSIX: errno tells why).
+// (POSIX: errno tells why; ENOTSUP for a port that does not show the line
+// settings when they are read back).
 int openSerial(UpdateContext* ctx);
-// Applies the line settings to an open port; nonzero when accepted.
+// Applies the line settings to an open port; nonzero when accepted (POSIX:
+// when the port shows them afterwards).
 int configureSerial(PortHandle port);
 // Writes the first txLength bytes of txBuffer, giving up after 2 ms a byte.
 // Nothing is written without an open port.
@@ -18,5 +20,6 @@ void writeSerial(UpdateContext* ctx);
 // Reads up to rxLength bytes into rxBuffer: at once what is waiting, else
 // what arrives within protocolWaits().receiveMs. The count, also in rxLength.
 int readSerial(UpdateContext* ctx);
-// Clears linkOpen, drops RTS, empties the queues and closes the port.
+// Clears linkOpen, drops RTS, empties the queues and closes the port (POSIX:
+// with the settings it had before the open put back).
 void closeSerial(UpdateContext* ctx);

@@ -9,10 +9,37 @@
 #include <chrono>
 #include <cstdio>
 
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
 #include "protocol_waits.h"
+#include "serial_calls_posix.h"
 #include "serial_link.h"
 
 namespace {
+
+int systemControl(int port, unsigned long request, void* argument)
+{
+    return ioctl(port, request, argument);
+}
+
+int systemPoll(pollfd* entries, nfds_t count, int timeoutMs)
+{
+    return poll(entries, count, timeoutMs);
+}
+
+// What the open changed on the port, put back before it is closed. One port
+// is open at a time.
+struct PortOriginal {
+    int port = kNoPort;
+    termios settings{};
+    bool lowLatencySet = false;
+} original;
+
+// The errno of a port that takes the line settings without error but does
+// not show them when read back.
+constexpr int kSettingsRefused = ENOTSUP;
 
 using Clock = std::chrono::steady_clock;
 
@@ -30,15 +57,73 @@ int millisecondsUntil(Clock::time_point deadline)
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
+int setModemLine(int port, unsigned long request, int line)
+{
+    return serialCalls.control(port, request, &line);
+}
+
+// Asks the driver to hand each short reply on at once, rather than after its
+// latency timer (USB serial adapters); a driver without the setting, such as
+// a pseudo-terminal, refuses and nothing changes. True when it was set here.
+#ifdef __linux__
+bool requestLowLatency(int port)
+{
+    serial_struct serial{};
+    if (serialCalls.control(port, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY) != 0)
+        return false;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    return serialCalls.control(port, TIOCSSERIAL, &serial) == 0;
+}
+
+void releaseLowLatency(int port)
+{
+    serial_struct serial{};
+    if (serialCalls.control(port, TIOCGSERIAL, &serial) != 0)
+        return;
+    serial.flags &= ~ASYNC_LOW_LATENCY;
+    serialCalls.control(port, TIOCSSERIAL, &serial);
+}
+#else
+bool requestLowLatency(int) { return false; }
+void releaseLowLatency(int) {}
+#endif
+
+// Whether `s` holds what the link needs: 115200 baud both ways, 8N1, RTS/CTS
+// and a raw line with reads that return at once.
+bool showsLineSettings(const termios& s)
+{
+    const tcflag_t rawInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY;
+    const tcflag_t rawLocal = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+    return cfgetispeed(&s) == B115200 && cfgetospeed(&s) == B115200 && (s.c_cflag & CSIZE) == CS8 &&
+           (s.c_cflag & (PARENB | CSTOPB)) == 0 && (s.c_cflag & (CRTSCTS | CREAD)) == (CRTSCTS | CREAD) &&
+           (s.c_iflag & rawInput) == 0 && (s.c_oflag & OPOST) == 0 && (s.c_lflag & rawLocal) == 0 &&
+           s.c_cc[VMIN] == 0 && s.c_cc[VTIME] == 0;
+}
+
+// Puts back what the open changed on `port`, if it is the port it changed.
+void restorePort(int port)
+{
+    if (original.port != port)
+        return;
+    if (original.lowLatencySet)
+        releaseLowLatency(port);
+    tcsetattr(port, TCSANOW, &original.settings);
+    original = PortOriginal{};
+}
+
 // Closes `port` without disturbing the errno that explains the failure.
 void closeKeepingErrno(int port)
 {
     const int saved = errno;
+    restorePort(port);
     close(port);
     errno = saved;
 }
 
 } // namespace
+
+const SerialCalls kSystemSerialCalls = {systemControl, tcgetattr, write, systemPoll};
+SerialCalls serialCalls = kSystemSerialCalls;
 
 int openSerial(UpdateContext* ctx)
 {
@@ -56,10 +141,17 @@ int openSerial(UpdateContext* ctx)
         return 0;
     // The port is ours alone: the lock keeps out every program that locks
     // (this one included, whatever its rights), TIOCEXCL every other opener.
-    if (flock(port, LOCK_EX | LOCK_NB) != 0 || ioctl(port, TIOCEXCL) != 0) {
+    if (flock(port, LOCK_EX | LOCK_NB) != 0 || serialCalls.control(port, TIOCEXCL, nullptr) != 0) {
         closeKeepingErrno(port);
         return 0;
     }
+    // The port's own settings, put back before it is closed.
+    termios settings{};
+    if (serialCalls.getSettings(port, &settings) != 0) {
+        closeKeepingErrno(port);
+        return 0;
+    }
+    original = PortOriginal{port, settings, false};
     tcflush(port, TCIOFLUSH);
     const int result = configureSerial(port);
     if (result == 0) {
@@ -69,26 +161,37 @@ int openSerial(UpdateContext* ctx)
     }
     ctx->comHandle = port;
     ctx->linkOpen = 1;
-    int rts = TIOCM_RTS;
-    ioctl(port, TIOCMBIS, &rts);
+    // The line settings have DTR disabled; the open raised it.
+    setModemLine(port, TIOCMBIC, TIOCM_DTR);
+    original.lowLatencySet = requestLowLatency(port);
+    setModemLine(port, TIOCMBIS, TIOCM_RTS);
     return result;
 }
 
 int configureSerial(PortHandle port)
 {
     termios settings{};
-    if (tcgetattr(port, &settings) != 0)
+    if (serialCalls.getSettings(port, &settings) != 0)
         return 0;
     cfmakeraw(&settings);
     cfsetispeed(&settings, B115200);
     cfsetospeed(&settings, B115200);
-    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    // No hang-up on close: DTR stays as the link leaves it.
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | HUPCL);
     settings.c_cflag |= CS8 | CREAD | CLOCAL | CRTSCTS;
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     // Reads return at once with what is waiting; readSerial does the waiting.
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
-    return tcsetattr(port, TCSANOW, &settings) == 0 ? 1 : 0;
+    if (tcsetattr(port, TCSANOW, &settings) != 0)
+        return 0;
+    // A driver may take the settings without error yet keep some of its own.
+    termios shown{};
+    if (serialCalls.getSettings(port, &shown) != 0 || !showsLineSettings(shown)) {
+        errno = kSettingsRefused;
+        return 0;
+    }
+    return 1;
 }
 
 void writeSerial(UpdateContext* ctx)
@@ -100,7 +203,7 @@ void writeSerial(UpdateContext* ctx)
     const auto deadline = Clock::now() + std::chrono::milliseconds(2 * length);
     int written = 0;
     while (written < length) {
-        const ssize_t n = write(port, ctx->txBuffer + written, static_cast<size_t>(length - written));
+        const ssize_t n = serialCalls.write(port, ctx->txBuffer + written, static_cast<size_t>(length - written));
         if (n > 0) {
             written += static_cast<int>(n);
             continue;
@@ -112,7 +215,7 @@ void writeSerial(UpdateContext* ctx)
         if (left == 0)
             return;
         pollfd entry{port, POLLOUT, 0};
-        poll(&entry, 1, left);
+        serialCalls.poll(&entry, 1, left);
     }
 }
 
@@ -157,11 +260,11 @@ void closeSerial(UpdateContext* ctx)
     const int port = ctx->comHandle;
     if (port == kNoPort)
         return;
-    int rts = TIOCM_RTS;
-    ioctl(port, TIOCMBIC, &rts);
+    setModemLine(port, TIOCMBIC, TIOCM_RTS);
     tcflush(port, TCIOFLUSH);
+    restorePort(port);
     // Let the next opener in; the lock goes with the descriptor.
-    ioctl(port, TIOCNXCL);
+    serialCalls.control(port, TIOCNXCL, nullptr);
     close(port);
     // A later write must not reach whatever reuses the descriptor number.
     ctx->comHandle = kNoPort;

@@ -5,14 +5,18 @@ HANDLE commandDone = nullptr;
 
 HANDLE createCommandDone()
 {
-    commandDone = CreateEventA(nullptr, TRUE, FALSE, "EventObject");
+    // Unnamed, so that no other program can set it and answer for this one.
+    commandDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     return commandDone;
 }
 
 void postCommand(WindowHandle window, uint32_t code, intptr_t argument)
 {
     PostMessageA(window, kUpdateCommandMessage, code, argument);
-    WaitForSingleObject(commandDone, INFINITE);
+    // A wait that fails returns at once: the answer the worker then reads is
+    // the one it stored before the question, never a Yes.
+    if (WaitForSingleObject(commandDone, INFINITE) != WAIT_OBJECT_0)
+        return;
     ResetEvent(commandDone);
 }
 

@@ -42,6 +42,7 @@ enum ErrorCode : int32_t {
     ErrImageRead = 17,
     ErrUpdateMode = 18,
     ErrImageFormat = 19,
+    ErrCommandChannel = 40,  // the window's command event could not be made
 };
 
 inline constexpr int kBufferSize = 1024;

@@ -1,4 +1,4 @@
-// The handshake over PostMessageA and the "EventObject" event, with a real
+// The handshake over PostMessageA and the channel's event, with a real
 // window and message loop on the test thread.
 #include <gtest/gtest.h>
 
@@ -66,6 +66,25 @@ TEST(CommandHandshakeWin32, ThousandsOfCommandsThroughTheMessageLoop)
     EXPECT_EQ(view.events().back(), "error:Error|Send error (code = 10054)");
     DestroyWindow(window);
     closeCommandChannel(window);
+}
+
+TEST(CommandEventWin32, NoOtherProgramCanSetItOrTakeItsPlace)
+{
+    // Another program holds the name that a shared event would have, first
+    // as another kind of object, then as an event that it sets.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "EventObject");
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_NE(createCommandDone(), nullptr);
+    closeCommandChannel(nullptr);
+    CloseHandle(mutex);
+
+    HANDLE foreign = CreateEventA(nullptr, TRUE, FALSE, "EventObject");
+    ASSERT_NE(foreign, nullptr);
+    ASSERT_NE(createCommandDone(), nullptr);
+    SetEvent(foreign);
+    EXPECT_EQ(WaitForSingleObject(commandDone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    closeCommandChannel(nullptr);
+    CloseHandle(foreign);
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,10 +14,14 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "device_emulator.h"
 #include "link.h"
 #include "protocol_waits.h"
+#include "serial_calls_posix.h"
 #include "update_context.h"
+#include "update_sequence.h"
 #include "xport_test_platform.h"
 
 namespace {
@@ -164,6 +170,239 @@ TEST_F(SerialLink, PortsThatCannotBeOpenedFailCleanly)
         sendTx(nullptr, &ctx);
         EXPECT_EQ(receive(1), 0);
     }
+}
+
+// The settings a terminal device shows, for comparing before and after.
+std::vector<uint8_t> settingsOf(int port)
+{
+    termios s{};
+    if (tcgetattr(port, &s) != 0)
+        return {};
+    const speed_t speeds[] = {cfgetispeed(&s), cfgetospeed(&s)};
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&s.c_iflag),
+                               reinterpret_cast<const uint8_t*>(&s.c_line));
+    bytes.insert(bytes.end(), s.c_cc, s.c_cc + NCCS);
+    bytes.insert(bytes.end(), reinterpret_cast<const uint8_t*>(speeds), reinterpret_cast<const uint8_t*>(speeds + 2));
+    return bytes;
+}
+
+// A port left by another program at 9600 baud, 7 bits, even parity, two stop
+// bits, XON/XOFF, echo and line editing.
+void leaveUnfriendly(int port)
+{
+    termios s{};
+    ASSERT_EQ(tcgetattr(port, &s), 0);
+    cfsetispeed(&s, B9600);
+    cfsetospeed(&s, B9600);
+    s.c_cflag = (s.c_cflag & ~static_cast<tcflag_t>(CSIZE | CRTSCTS | PARODD)) | CS7 | PARENB | CSTOPB | HUPCL;
+    s.c_iflag |= IXON | IXOFF | ICRNL | ISTRIP;
+    s.c_oflag |= OPOST | ONLCR;
+    s.c_lflag |= ECHO | ICANON | ISIG | IEXTEN;
+    s.c_cc[VMIN] = 1;
+    ASSERT_EQ(tcsetattr(port, TCSANOW, &s), 0);
+}
+
+TEST(SerialUpdate, FromAnUnfriendlyPortWhoseSettingsComeBackAfterwards)
+{
+    setProtocolWaitsForTests({2000, 20});
+    const int descriptors = openDescriptorCount();
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startPty());
+    const int other = open(device.ptyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    leaveUnfriendly(other);
+    const std::vector<uint8_t> before = settingsOf(other);
+
+    ScratchDir scratch;
+    const std::string image = sampleImage("0201", 20, 16);
+    UpdateContext ctx;
+    initUpdateContext(&ctx);
+    ctx.method = Serial;
+    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", scratch.write("image.hex", image).c_str());
+    RecordingView view;
+    runOnWorker(&ctx, view, [&](WindowHandle window) { runUpdate(window, &ctx); });
+
+    EXPECT_EQ(ctx.succeeded, 1) << ::testing::PrintToString(view.events());
+    EXPECT_EQ(device.memory().bytes, imageMemory(image));
+    EXPECT_EQ(device.counters().strayBytes, 0);
+    EXPECT_EQ(settingsOf(other), before) << "the port's own settings were not put back";
+    close(other);
+    device.stop();
+    EXPECT_EQ(openDescriptorCount(), descriptors);
+}
+
+// The seam's stand-ins: what the link asked of the modem lines and the
+// driver, the waits of its writes, and a driver that keeps settings of its own.
+struct Driver {
+    bool offersLowLatency;    // TIOCGSERIAL answers (a pty refuses it)
+    int lowLatencyFlag;       // what TIOCGSERIAL shows of ASYNC_LOW_LATENCY
+    bool refusesLowLatency;   // TIOCSSERIAL fails
+};
+Driver driver;
+std::vector<std::string> calls;
+std::vector<int> writeWaits;
+void (*spoilShown)(termios&) = nullptr;
+int settingsReads = 0;
+
+int recordingControl(int port, unsigned long request, void* argument)
+{
+    const auto lines = [argument] {
+        const int bits = *static_cast<int*>(argument);
+        return std::string(bits & TIOCM_RTS ? "RTS" : "") + (bits & TIOCM_DTR ? "DTR" : "");
+    };
+    switch (request) {
+    case TIOCMBIS: calls.push_back("+" + lines()); break;
+    case TIOCMBIC: calls.push_back("-" + lines()); break;
+    case TIOCEXCL: calls.push_back("exclusive"); break;
+    case TIOCNXCL: calls.push_back("shared"); break;
+    case TIOCGSERIAL:
+        calls.push_back("get-serial");
+        if (!driver.offersLowLatency)
+            break;
+        *static_cast<serial_struct*>(argument) = serial_struct{};
+        static_cast<serial_struct*>(argument)->flags = driver.lowLatencyFlag;
+        return 0;
+    case TIOCSSERIAL: {
+        const bool low = (static_cast<serial_struct*>(argument)->flags & ASYNC_LOW_LATENCY) != 0;
+        calls.push_back(low ? "set-serial low-latency" : "set-serial");
+        if (driver.refusesLowLatency) {
+            errno = EPERM;
+            return -1;
+        }
+        driver.lowLatencyFlag = low ? ASYNC_LOW_LATENCY : 0;
+        return 0;
+    }
+    default: calls.push_back("ioctl " + std::to_string(request)); break;
+    }
+    return ioctl(port, request, argument);
+}
+
+// The first read is of the port's own settings; the later ones show what the
+// driver kept.
+int spoilingGetSettings(int port, termios* settings)
+{
+    const int result = tcgetattr(port, settings);
+    if (result == 0 && ++settingsReads > 1 && spoilShown != nullptr)
+        spoilShown(*settings);
+    return result;
+}
+
+// The output is held: one refusal, a wait, then the line fails.
+ssize_t heldWrite(int, const void*, size_t)
+{
+    errno = writeWaits.empty() ? EAGAIN : EIO;
+    return -1;
+}
+
+int recordingPoll(pollfd*, nfds_t, int timeoutMs)
+{
+    writeWaits.push_back(timeoutMs);
+    return 0;
+}
+
+class SerialSeam : public SerialLink {
+protected:
+    void SetUp() override
+    {
+        SerialLink::SetUp();
+        serialCalls.control = recordingControl;
+        serialCalls.getSettings = spoilingGetSettings;
+        calls.clear();
+        writeWaits.clear();
+        spoilShown = nullptr;
+        settingsReads = 0;
+    }
+    void TearDown() override
+    {
+        SerialLink::TearDown();
+        serialCalls = kSystemSerialCalls;
+    }
+};
+
+TEST_F(SerialSeam, ModemLinesAndLowLatencyAtOpenAndClose)
+{
+    using Calls = std::vector<std::string>;
+    const struct {
+        const char* name;
+        Driver driver;
+        Calls open, close;
+    } rows[] = {
+        {"pty", {false, 0, false}, {"exclusive", "-DTR", "get-serial", "+RTS"}, {"-RTS", "shared"}},
+        {"offers low latency", {true, 0, false},
+         {"exclusive", "-DTR", "get-serial", "set-serial low-latency", "+RTS"},
+         {"-RTS", "get-serial", "set-serial", "shared"}},
+        {"refuses low latency", {true, 0, true},
+         {"exclusive", "-DTR", "get-serial", "set-serial low-latency", "+RTS"}, {"-RTS", "shared"}},
+        {"already low latency", {true, ASYNC_LOW_LATENCY, false}, {"exclusive", "-DTR", "get-serial", "+RTS"},
+         {"-RTS", "shared"}},
+    };
+    // A port left to hang the line up when it is closed.
+    const int other = open(ctx.comDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    leaveUnfriendly(other);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        driver = row.driver;
+        const int lowLatencyBefore = driver.lowLatencyFlag;
+        calls.clear();
+        ASSERT_NE(openLink(nullptr, &ctx), 0);
+        EXPECT_EQ(calls, row.open);
+        termios shown{};
+        ASSERT_EQ(tcgetattr(ctx.comHandle, &shown), 0);
+        EXPECT_EQ(shown.c_cflag & HUPCL, 0u) << "closing would hang the line up";
+        calls.clear();
+        closeLink(nullptr, &ctx);
+        EXPECT_EQ(calls, row.close);
+        EXPECT_EQ(driver.lowLatencyFlag, lowLatencyBefore) << "the driver's flag was not put back";
+    }
+    close(other);
+}
+
+TEST_F(SerialSeam, HeldOutputIsGivenUpAfterTwoMillisecondsAByte)
+{
+    serialCalls.write = heldWrite;
+    serialCalls.poll = recordingPoll;
+    ASSERT_NE(openLink(nullptr, &ctx), 0);
+    ctx.txLength = 1000;
+    sendTx(nullptr, &ctx);
+    ASSERT_EQ(writeWaits.size(), 1u);
+    EXPECT_LE(writeWaits[0], 2000);
+    EXPECT_GT(writeWaits[0], 1500);
+}
+
+TEST_F(SerialSeam, APortThatKeepsSettingsOfItsOwnIsNotOpened)
+{
+    using Spoil = void (*)(termios&);
+    const struct {
+        const char* name;
+        Spoil spoil;
+    } rows[] = {
+        {"input 9600", [](termios& s) { cfsetispeed(&s, B9600); }},
+        {"output 9600", [](termios& s) { cfsetospeed(&s, B9600); }},
+        {"7 bits", [](termios& s) { s.c_cflag = (s.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | CS7; }},
+        {"parity", [](termios& s) { s.c_cflag |= PARENB; }},
+        {"two stop bits", [](termios& s) { s.c_cflag |= CSTOPB; }},
+        {"no RTS/CTS", [](termios& s) { s.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS); }},
+        {"echo", [](termios& s) { s.c_lflag |= ECHO; }},
+        {"XON/XOFF", [](termios& s) { s.c_iflag |= IXON; }},
+    };
+    const int other = open(ctx.comDevice, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    leaveUnfriendly(other);
+    const std::vector<uint8_t> before = settingsOf(other);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        spoilShown = row.spoil;
+        settingsReads = 0;
+        errno = 0;
+        EXPECT_EQ(openLink(nullptr, &ctx), 0);
+        EXPECT_EQ(errno, ENOTSUP);
+        EXPECT_EQ(ctx.linkOpen, 0);
+        EXPECT_EQ(ctx.comHandle, kNoPort);
+        EXPECT_EQ(settingsOf(other), before);
+    }
+    close(other);
 }
 
 } // namespace

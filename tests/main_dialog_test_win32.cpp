@@ -12,6 +12,7 @@
 #include "command_channel_win32.h"
 #include "main_dialog_win32.h"
 #include "update_context.h"
+#include "worker_thread.h"
 
 namespace {
 
@@ -155,6 +156,27 @@ TEST_F(MainDialog, WorkerCommandsReachTheControls)
     EXPECT_FALSE(GetMenuState(systemMenu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_EQ(SendMessageA(progressBar, PBM_GETPOS, 0, 0), 0);
     EXPECT_EQ(SendMessageA(progressBar, PBM_GETRANGE, FALSE, 0), 70003) << "the range stays";
+}
+
+TEST_F(MainDialog, StartWithoutItsEventIsRefusedWithAnErrorBox)
+{
+    closeCommandChannel(window);
+    std::string shown;
+    std::thread reader([&shown] {
+        for (int i = 0; i < 200 && shown.empty(); ++i) {
+            HWND box = FindWindowA("#32770", "Error");
+            if (box == nullptr) {
+                Sleep(50);
+                continue;
+            }
+            shown = textOf(box, 0xFFFF);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    });
+    SendMessageA(window, WM_COMMAND, MAKEWPARAM(IdStart, BN_CLICKED), 0);
+    reader.join();
+    EXPECT_EQ(shown, "The update cannot start: the program could not make its command event.");
+    EXPECT_FALSE(workerRunning());
 }
 
 } // namespace

@@ -54,6 +54,8 @@ const Text kTexts[] = {
     {28, "Can not enters firmware updated mode.", "ファームウェアアップデートモードに入れませんでした。"},
     {29, "Firmware file error.", "ファームウェアファイルが正しくありません。"},
     {30, "Error", "エラー"},
+    {40, "The update cannot start: the program could not make its command event.",
+     "コマンドイベントを作成できないため、アップデートを開始できません。"},
     {32, "Firmware update was complete.", "ファームアップデートが完了しました。"},
     {33, "Firmware update was not able to be completed normally.", "ファームアップデートが正常に完了できませんでした。"},
 };
@@ -168,7 +170,8 @@ TEST(TextLines, EveryStatusAndErrorCodeHasItsText)
         {ErrXportChange, 13}, {ErrXportRestore, 14}, {ErrWrite, 15},    {ErrSocketInit, 16}, {ErrNoAddress, 17},
         {ErrNoPort, 18},      {ErrSocketCreate, 19}, {ErrConnect, 26},  {ErrSend, 20},       {ErrUdpSocketCreate, 22},
         {ErrUdpBind, 23},     {ErrUdpSend, 24},      {ErrLinkOpen, 26}, {ErrImageRead, 27},  {ErrUpdateMode, 28},
-        {ErrImageFormat, 29}, {0, 0},                {10, 0},           {13, 0},             {20, 0}};
+        {ErrImageFormat, 29}, {ErrCommandChannel, 40}, {0, 0},          {10, 0},             {13, 0},
+        {20, 0}};
     for (auto [code, id] : errors)
         EXPECT_EQ(errorTextId(code), id) << "error " << code;
 }
