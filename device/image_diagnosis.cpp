@@ -88,9 +88,12 @@ int diagnoseImage(const uint8_t* data, int32_t size, ImageProblem* problem, Imag
         int32_t lineLength = 0;
         while (at + lineLength < size && !lineEnd(data[at + lineLength]))
             ++lineLength;
-        if (size - at < 11)
+        if (size - at < 11) {
+            // The length the record's own field asks for, where it can be read.
+            const int stated = lineLength >= 3 ? hexByte(data + at + 1) : -1;
             return walk.refuse(lineLength < size - at ? ImageShortRecord : ImageCutShort, line, at, at + lineLength,
-                               lineLength, 11);
+                               lineLength, stated >= 0 ? 11 + 2 * stated : 11);
+        }
         const int count = hexByte(data + at + 1);
         if (count < 0)
             return walk.refuse(ImageBadLength, line, at, at + 1);
