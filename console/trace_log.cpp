@@ -1,5 +1,6 @@
 #include "trace_log.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -32,12 +33,12 @@ const char* directionText(int32_t direction)
 
 } // namespace
 
-TraceLog::TraceLog(std::FILE* out, int shortenTo)
-    : out_(out), shortenTo_(shortenTo), start_(std::chrono::steady_clock::now())
+TraceLog::TraceLog(std::FILE* out, int columns)
+    : out_(out), columns_(columns), start_(std::chrono::steady_clock::now())
 {
 }
 
-std::string TraceLog::line(const TraceRecord& record, long long milliseconds, int shortenTo)
+std::string TraceLog::line(const TraceRecord& record, long long milliseconds, int columns)
 {
     const bool receive = record.direction == TraceLinkReceive || record.direction == TraceUdpReceive;
     const int length = record.bytes == nullptr || record.length < 0 ? 0 : record.length;
@@ -52,11 +53,16 @@ std::string TraceLog::line(const TraceRecord& record, long long milliseconds, in
     if (length == 0)
         return text + " (nothing)";
 
-    // The bytes shown: all, or the first and last ones around a gap.
+    // The bytes shown: all (4 columns each, hex and ASCII), or as many of the
+    // first and last ones as fit around the gap's count.
     int first = length, last = 0;
-    if (shortenTo > 0 && length > shortenTo) {
-        first = (shortenTo + 1) / 2;
-        last = shortenTo / 2;
+    const int gapColumns = static_cast<int>(std::to_string(length).size()) + 12;
+    if (columns > 0 && static_cast<int>(text.size()) + 4 * length + 4 > columns) {
+        const int fit = std::max(2, (columns - static_cast<int>(text.size()) - gapColumns - 4) / 4);
+        if (fit < length) {
+            first = (fit + 1) / 2;
+            last = fit / 2;
+        }
     }
     std::string hex, ascii;
     const auto add = [&](int from, int to) {
@@ -70,7 +76,7 @@ std::string TraceLog::line(const TraceRecord& record, long long milliseconds, in
     };
     add(0, first);
     if (first < length) {
-        const std::string gap = " ...(" + std::to_string(length - first - last) + " bytes)...";
+        const std::string gap = " ...(" + std::to_string(length - first - last) + ")...";
         hex += gap;
         ascii += "...";
         add(length - last, length);
@@ -84,7 +90,7 @@ void TraceLog::write(const TraceRecord& record)
     const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
     // One call per line, flushed, so that a trace ends with the last exchange
     // even when the run is cut short.
-    std::fputs((line(record, milliseconds, shortenTo_) + "\n").c_str(), out_);
+    std::fputs((line(record, milliseconds, columns_) + "\n").c_str(), out_);
     std::fflush(out_);
 }
 

@@ -183,7 +183,7 @@ TEST(TraceLog, LaysOutOneLinePerExchange)
     struct Case {
         TraceRecord record;
         long long ms;
-        int shortenTo;
+        int columns;
         const char* line;
     };
     const Case cases[] = {
@@ -194,13 +194,22 @@ TEST(TraceLog, LaysOutOneLinePerExchange)
         {{TraceUdpSend, reply, 2, 2, &peer, 0}, 0, 0, "      0 ms udp out 127.0.0.1:30718 2: 4D 01  |M.|"},
         {{TraceUdpReceive, record, 5, 30, &peer, 0}, 9, 0,
          "      9 ms udp in 127.0.0.1:30718 5 of 30: 30 31 32 33 34  |01234|"},
-        // Shortened in the middle (a terminal), and not when it fits.
-        {{TraceLinkSend, record, 40, 40, nullptr, 0}, 1, 5,
-         "      1 ms link out 40: 30 31 32 ...(35 bytes)... 38 39  |012...89|"},
-        {{TraceLinkSend, record, 5, 5, nullptr, 0}, 1, 5, "      1 ms link out 5: 30 31 32 33 34  |01234|"},
+        // Shortened in the middle to fit a terminal, and not when it fits.
+        {{TraceLinkSend, record, 40, 40, nullptr, 0}, 1, 80,
+         "      1 ms link out 40: 30 31 32 33 34 ...(31)... 36 37 38 39  |01234...6789|"},
+        {{TraceLinkSend, record, 5, 5, nullptr, 0}, 1, 50, "      1 ms link out 5: 30 31 32 33 34  |01234|"},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TraceLog::line(c.record, c.ms, c.shortenTo), c.line);
+        EXPECT_EQ(TraceLog::line(c.record, c.ms, c.columns), c.line);
+
+    // The longest records fit every usual width, and a file gets them whole.
+    uint8_t longest[kBufferSize] = {};
+    for (int columns : {80, 100, 132}) {
+        for (const TraceRecord& r : {TraceRecord{TraceLinkSend, longest, 522, 522, nullptr, 1},
+                                     TraceRecord{TraceUdpReceive, longest, 1024, 1024, &peer, 0}})
+            EXPECT_LE(TraceLog::line(r, 9999999, columns).size(), static_cast<size_t>(columns));
+    }
+    EXPECT_EQ(TraceLog::line({TraceLinkSend, longest, 522, 522, nullptr, 0}, 1, 0).size(), 24u + 4 * 522 + 4);
 }
 
 } // namespace
