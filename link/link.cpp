@@ -1,5 +1,6 @@
 #include "link.h"
 
+#include "exchange_trace.h"
 #include "serial_link.h"
 #include "tcp_link.h"
 
@@ -12,17 +13,23 @@ int openLink(WindowHandle window, UpdateContext* ctx)
 
 void sendTx(WindowHandle window, UpdateContext* ctx)
 {
-    if (ctx->method == Serial)
+    int sent;
+    if (ctx->method == Serial) {
         writeSerial(ctx);
-    else
-        sendTcp(window, ctx);
+        sent = ctx->linkOpen;  // a serial write is not checked; without a port nothing went
+    } else {
+        sent = sendTcp(window, ctx);
+    }
+    const int32_t length = ctx->txLength < 0 ? 0 : ctx->txLength > kBufferSize ? kBufferSize : ctx->txLength;
+    traceExchange(TraceLinkSend, ctx->txBuffer, length, length, nullptr, sent ? 0 : 1);
 }
 
 int receiveRx(WindowHandle window, UpdateContext* ctx)
 {
-    if (ctx->method == Serial)
-        return readSerial(ctx);
-    return receiveTcp(window, ctx);
+    const int32_t wanted = ctx->rxLength;
+    const int received = ctx->method == Serial ? readSerial(ctx) : receiveTcp(window, ctx);
+    traceExchange(TraceLinkReceive, ctx->rxBuffer, received, wanted, nullptr, 0);
+    return received;
 }
 
 void closeLink(WindowHandle window, UpdateContext* ctx)

@@ -18,6 +18,8 @@ have g++ || need+=(g++)
 have git || need+=(git)
 have unzip || need+=(unzip)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# The Japanese locale sources and charmaps, for the console's EUC-JP output test.
+[ -f /usr/share/i18n/charmaps/EUC-JP.gz ] || need+=(locales)
 if ! $native_only; then
   have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
   have wine || need+=(wine wine64)

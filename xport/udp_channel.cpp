@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "command_channel.h"
+#include "exchange_trace.h"
 #include "protocol_waits.h"
 #include "sockets.h"
 
@@ -50,8 +51,10 @@ int sendUdp(WindowHandle window, UpdateContext* ctx)
         length = 0;
     if (length > kBufferSize)
         length = kBufferSize;
-    if (sendto(ctx->udpSocket, reinterpret_cast<const char*>(ctx->txBuffer), length, 0,
-               reinterpret_cast<const sockaddr*>(&ctx->udpPeer), sizeof ctx->udpPeer) == -1) {
+    const bool failed = sendto(ctx->udpSocket, reinterpret_cast<const char*>(ctx->txBuffer), length, 0,
+                               reinterpret_cast<const sockaddr*>(&ctx->udpPeer), sizeof ctx->udpPeer) == -1;
+    traceExchange(TraceUdpSend, ctx->txBuffer, length, length, &ctx->udpPeer, failed ? 1 : 0);
+    if (failed) {
         ctx->errorCode = ErrUdpSend;
         reportError(window);
         return 0;
@@ -95,6 +98,7 @@ int receiveUdp(WindowHandle window, UpdateContext* ctx)
     }
     ctx->rxLength = gathered;
     std::memcpy(ctx->rxBuffer, gathering, static_cast<size_t>(gathered));
+    traceExchange(TraceUdpReceive, ctx->rxBuffer, gathered, wanted, &ctx->udpPeer, 0);
     return gathered;
 }
 

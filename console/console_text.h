@@ -1,0 +1,34 @@
+// The console's texts in the terminal's character set. The text table is
+// UTF-8 on POSIX: it is converted to the locale's character set (EUC-JP,
+// Shift_JIS, ...), and where that set cannot show a text the English one is
+// written instead. On Windows the table's bytes are in the ANSI code page: a
+// console gets them as UTF-16 through WriteConsoleW, whatever its code page;
+// a file or a pipe gets the bytes unchanged.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Takes the character set from the locale (POSIX: setlocale(LC_CTYPE, "")
+// and its CODESET; for a locale not installed here, the set its name gives).
+// Call once before writing.
+void initConsoleText();
+// The character set texts are written in ("UTF-8", "EUC-JP", ...); empty on Windows.
+std::string consoleCodeset();
+
+// Writes `text`, or `english` where the terminal's set cannot show it.
+void writeConsoleText(std::FILE* stream, const std::string& text, const std::string& english);
+
+// (POSIX) `text` as the console writes it: converted to the set, else the
+// English one converted, else the English one as it is.
+std::string consoleBytes(const std::string& text, const std::string& english);
+// (POSIX) `utf8` converted to `codeset` into *out; false when the set is not
+// known or cannot show every character.
+bool convertText(const std::string& utf8, const std::string& codeset, std::string* out);
+// (POSIX) The set a locale's name gives: "ja_JP.eucJP" -> "EUC-JP",
+// "ja_JP.SJIS" -> "SHIFT_JIS", "ja_JP.UTF-8" -> "UTF-8"; empty without one.
+std::string codesetFromLocaleName(const std::string& name);
+
+// Text `id` of the table in English, whatever the user's language (the
+// counterpart to pass as `english`).
+std::string englishText(unsigned id);

@@ -1,0 +1,35 @@
+#include <windows.h>
+#include <io.h>
+
+#include "console_text.h"
+
+void initConsoleText()
+{
+}
+
+std::string consoleCodeset()
+{
+    return {};
+}
+
+void writeConsoleText(std::FILE* stream, const std::string& text, const std::string&)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode) || text.empty()) {
+        // A file or a pipe: the table's bytes as they are.
+        std::fwrite(text.data(), 1, text.size(), stream);
+        return;
+    }
+    // A console: UTF-16 from the table's bytes in the ANSI code page that
+    // LoadStringA wrote them in, shown whatever the console's code page is.
+    const int size = static_cast<int>(text.size());
+    const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (length <= 0)
+        return;
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], length);
+    std::fflush(stream);
+    DWORD written = 0;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+}

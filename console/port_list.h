@@ -1,0 +1,28 @@
+// The serial ports of this machine, with what is known of each (--list-ports).
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct SerialPortInfo {
+    std::string path;          // what --device (POSIX) or --com (Windows) takes: /dev/ttyUSB0, COM3
+    std::vector<std::string> aliases;  // POSIX: /dev/serial/by-id links to it, the stable names
+    std::string driver;        // POSIX: the kernel driver; Windows: the SERIALCOMM device name
+    std::string description;   // Windows: the friendly name
+    std::string vendorId;      // USB: four hex digits, as sysfs or the hardware id gives them
+    std::string productId;
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+};
+
+// The ports found, in natural order (ttyS2 before ttyS10, COM2 before COM10).
+std::vector<SerialPortInfo> listSerialPorts();
+// (POSIX) The same, read from a sysfs tree at `sysRoot` and device nodes at
+// `devRoot` ("/sys" and "/dev" for this machine).
+std::vector<SerialPortInfo> listSerialPortsUnder(const std::string& sysRoot, const std::string& devRoot);
+
+// The listing as printed: one line per port, its aliases indented below it.
+std::string serialPortListText(const std::vector<SerialPortInfo>& ports);
+// "a" before "b" with digit runs compared as numbers.
+bool naturalLess(const std::string& a, const std::string& b);
