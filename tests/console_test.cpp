@@ -109,7 +109,7 @@ public:
     {
         Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale), waits);
         int pipeEnds[2] = {-1, -1};
-        if (closedPipe && pipe(pipeEnds) != 0)
+        if (closedPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
             return;
         pid_ = fork();
         if (pid_ == 0) {
