@@ -27,6 +27,7 @@ Message endedAtOnce[kStates]{};
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the handler's counters must be lock-free");
 std::atomic<int> interrupts{0};
 std::atomic<int> runState{0};
+int xportFloor = 0;  // set before the handlers are installed
 
 void prepare(Message* message, const std::string& text, int status, bool lineFirst)
 {
@@ -77,8 +78,10 @@ std::string stateLine(const RunOutcome& outcome, const std::string& address)
     return "kt5cufirm: " + sentence({consoleText(device), xport});
 }
 
-void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst)
+void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xportLeftChanged)
 {
+    xportFloor = xportLeftChanged ? XportBit : 0;
+    runState.store(xportFloor);
     const bool network = ctx.method == Network || ctx.xportRepair != 0;
     prepare(&stopping, consoleText(network ? ConsoleText::StoppingNetwork : ConsoleText::StoppingSerial), 0,
             lineFirst);
@@ -100,7 +103,7 @@ void noteRunState(const UpdateContext& ctx, uintptr_t code)
 {
     // The status is shown before its step starts: from then on, count the step as taken.
     const bool status = (code & 0xFFFFu) == CmdStatus;
-    int bits = 0;
+    int bits = xportFloor;
     if (ctx.xportChanged != 0 ||
         (status && (ctx.statusCode == StXportChanging || ctx.statusCode == StXportRestoring)))
         bits |= XportBit;

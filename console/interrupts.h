@@ -30,7 +30,8 @@ std::string stateLine(const RunOutcome& outcome, const std::string& address);
 // Formats every message an interrupt may print, before the run, so that the
 // handler itself only writes. `lineFirst`: start each on a new line (a
 // question or a progress bar may stand on the terminal's line).
-void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst);
+// `xportLeftChanged`: an earlier run left the XPort switched.
+void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xportLeftChanged);
 // Window thread, before each command is carried out: what the run may have
 // changed so far, for a third interrupt.
 void noteRunState(const UpdateContext& ctx, uintptr_t code);

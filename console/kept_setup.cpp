@@ -85,6 +85,11 @@ std::string keptSetupFolder()
     return folder;
 }
 
+bool keptSetupRemains()
+{
+    return kept.has_value();
+}
+
 unsigned keptSetupByte()
 {
     return kept ? (*kept)[kSwitchedByte] : 0u;

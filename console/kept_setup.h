@@ -14,3 +14,5 @@ std::string keptSetupPath();
 std::string keptSetupFolder();
 // Byte 21 of the kept record (when Kept).
 unsigned keptSetupByte();
+// Whether a record is still kept: the XPort may not hold its true setup.
+bool keptSetupRemains();

@@ -225,7 +225,11 @@ int main(int argc, char** argv)
         showError(view, *ctx, 0);
         return finish(RunOutcome{}, address);
     }
-    prepareInterruptMessages(*ctx, options.interactive || options.progressBar);
+    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
     runInConsoleWindow(ctx, view);
-    return finish(outcomeOf(*ctx), address);
+    RunOutcome outcome = outcomeOf(*ctx);
+    // A record still kept (by this run or an interrupted one) means the XPort
+    // may not hold its true setup.
+    outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
+    return finish(outcome, address);
 }
