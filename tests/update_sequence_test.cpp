@@ -263,7 +263,6 @@ TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
     initUpdateContext(&ctx);
     std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", scratch.write("i.hex", kImage).c_str());
     std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
-    ctx.statusCode = StConfirmed;  // as an earlier run may have left it
     CommandWindow window;
     RecordingView view;
     window.attachView(&view);
