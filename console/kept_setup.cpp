@@ -30,7 +30,7 @@ int keepSetup(const UpdateContext*, const uint8_t* setup, uint8_t* originalByte)
         error = "no state folder: neither XDG_STATE_HOME nor HOME is set";
     } else {
         std::error_code made;
-        std::filesystem::create_directories(std::filesystem::u8path(folder), made);
+        std::filesystem::create_directories(std::filesystem::path(folder), made);
         if (made)
             error = made.message();
         else
@@ -64,8 +64,8 @@ KeptSetupState prepareKeptSetup(const std::string& address)
         path.clear();
         return KeptSetupState::NoFolder;
     }
-    path = (std::filesystem::u8path(folder) / ("xport-" + address + ".setup")).u8string();
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    path = (std::filesystem::path(folder) / ("xport-" + address + ".setup")).string();
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     if (!in)
         return KeptSetupState::None;
     std::vector<uint8_t> record{std::istreambuf_iterator<char>(in), {}};
