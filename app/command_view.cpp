@@ -45,7 +45,7 @@ bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intp
         showError(view, *ctx, static_cast<int>(argument));
         return true;
     case CmdFinished:
-        view.showStatusText(finalText(*ctx));
+        view.showFinalText(finalText(*ctx), ctx->succeeded != 0);
         return true;
     default:
         return false;

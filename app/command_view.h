@@ -24,6 +24,9 @@ public:
     virtual void setProgressRange(uint32_t maximum) = 0;
     virtual void stepProgress(uint32_t step) = 0;
     virtual void resetProgress() = 0;
+    // The final line of a run, chosen by `succeeded`; a status line unless the
+    // view shows it otherwise.
+    virtual void showFinalText(const std::string& text, bool /*succeeded*/) { showStatusText(text); }
 };
 
 // Carries out one posted command on the window thread: the commands' effects

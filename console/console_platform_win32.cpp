@@ -1,11 +1,16 @@
 #include <windows.h>
 #include <io.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "command_channel_win32.h"
 #include "console_platform.h"
+#include "interrupts.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -17,14 +22,39 @@ struct ConsoleWindow {
     bool finished;
 } consoleWindow;
 
+std::atomic<bool> runEnded{false};
+
 LRESULT CALLBACK consoleWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == kUpdateCommandMessage) {
         if ((wParam & 0xFFFF) == CmdFinished)
             consoleWindow.finished = true;
+        noteRunState(*consoleWindow.ctx, wParam);
         return handleUpdateCommand(window, *consoleWindow.view, consoleWindow.ctx, wParam, lParam);
     }
     return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Runs on a thread of its own. Ctrl-C and Ctrl-Break are handled like the
+// POSIX signals; a closing console ends the process once the handler
+// returns, so the handler holds it until the run has cleaned up.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        onInterrupt();
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        onInterrupt();
+        while (!runEnded)
+            Sleep(50);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
 
 } // namespace
@@ -48,7 +78,11 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     int started = 0;
     // Without its own event no run could wait for the user's answer.
     if (createCommandDone() != nullptr) {
+        SetConsoleCtrlHandler(onConsoleEvent, TRUE);
         started = startUpdate(window, ctx);
+        // startUpdate cleared the request: an interrupt that came before stands.
+        if (interruptsSeen() > 0)
+            requestCancel();
     } else {
         ctx->errorCode = ErrCommandChannel;
         showError(view, *ctx, 0);
@@ -59,10 +93,77 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     releaseWorkerThread();  // the worker ends right after the final line
     shutdownApp(window, ctx);
     DestroyWindow(window);
+    runEnded = true;
     return started;
 }
 
 void chooseComPort(UpdateContext* ctx, int number)
 {
     ctx->comPort = number;
+}
+
+std::string readAnswerLine()
+{
+    // Ctrl-C ends the console's read with nothing: the answer is No.
+    std::string answer;
+    if (!std::getline(std::cin, answer) || cancelRequested())
+        return {};
+    return answer;
+}
+
+void writeToStandardError(const char* text, size_t length)
+{
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+std::string toConsoleText(const std::string& utf8)
+{
+    const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    if (wide <= 0)
+        return utf8;
+    std::wstring text(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], wide);
+    const int narrow = WideCharToMultiByte(CP_ACP, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+    if (narrow <= 0)
+        return utf8;
+    std::string result(static_cast<size_t>(narrow), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.data(), wide, &result[0], narrow, nullptr, nullptr);
+    return result;
+}
+
+std::string stateFolder()
+{
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (local == nullptr || local[0] == '\0')
+        return {};
+    return std::string(local) + "\\kt5cufirm";
+}
+
+bool writeFileAtomically(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    const std::string temporary = path + ".tmp" + std::to_string(GetCurrentProcessId());
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = "error " + std::to_string(GetLastError());
+        return false;
+    }
+    DWORD written = 0;
+    bool done = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size &&
+                FlushFileBuffers(file);
+    DWORD failure = GetLastError();
+    CloseHandle(file);
+    if (done && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (done)
+        failure = GetLastError();
+    *error = "error " + std::to_string(failure);
+    DeleteFileA(temporary.c_str());
+    return false;
+}
+
+void removeFile(const std::string& path)
+{
+    DeleteFileA(path.c_str());
 }

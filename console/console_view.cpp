@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "console_texts.h"
+
 ConsoleView::ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
                          std::function<std::string()> readAnswer)
     : options_(options), out_(out), err_(err), readAnswer_(std::move(readAnswer))
@@ -103,6 +105,14 @@ void ConsoleView::stepProgress(uint32_t step)
     std::fprintf(out_, "\r%s\033[K", progressLine(position_, maximum_, seconds, 30).c_str());
     std::fflush(out_);
     progressShown_ = true;
+}
+
+void ConsoleView::showFinalText(const std::string& text, bool succeeded)
+{
+    if (!options_.xportRepair)
+        line(out_, text);
+    else
+        line(out_, consoleText(succeeded ? ConsoleText::RepairSucceeded : ConsoleText::RepairFailed));
 }
 
 void ConsoleView::resetProgress()

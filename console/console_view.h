@@ -14,6 +14,7 @@ struct ConsoleOptions {
     bool assumeYes = false;      // --yes
     bool interactive = false;    // standard input is a terminal
     bool progressBar = false;    // standard output is a terminal
+    bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
 };
 
 class ConsoleView : public CommandView {
@@ -29,6 +30,7 @@ public:
     void setProgressRange(uint32_t maximum) override;
     void stepProgress(uint32_t step) override;
     void resetProgress() override;
+    void showFinalText(const std::string& text, bool succeeded) override;
 
     // The progress line as drawn: bar, percent, bytes, rate and time left.
     static std::string progressLine(uint32_t position, uint32_t maximum, double seconds, int width);

@@ -1,15 +1,18 @@
 // kt5cufirm: the console front end. The same update run as the dialog, for
 // scripts and for systems without Windows.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "console_platform.h"
+#include "console_texts.h"
 #include "console_view.h"
+#include "interrupts.h"
+#include "kept_setup.h"
 #include "protocol_waits.h"
 #include "sockets.h"
 #include "update_context.h"
@@ -19,6 +22,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
     "                 [--ip ADDR] [--tcp-port N] [--image PATH] [--yes]\n"
+    "       kt5cufirm --restore-xport --ip ADDR\n"
     "       kt5cufirm --help | --version\n";
 
 constexpr const char* kHelp =
@@ -28,19 +32,26 @@ constexpr const char* kHelp =
     "  --method network   KT-58NET behind its XPort, over TCP\n"
     "  --com N            serial port COM N (on Linux /dev/ttyS<N-1>); default 1\n"
     "  --device PATH      serial device to use instead, e.g. /dev/ttyUSB0\n"
-    "  --ip ADDR          the device's IPv4 address (network)\n"
+    "  --ip ADDR          the device's IPv4 address (network), e.g. 192.168.0.50\n"
     "  --tcp-port N       the XPort's data port (network); default 10001\n"
     "  --image PATH       the image file; default kt58netcu.hex beside this program\n"
     "  --yes              answer Yes to the question before the device is erased\n"
+    "  --restore-xport    only put back the XPort setup kept by an interrupted run\n"
     "  --help, --version  this text; the program's version\n"
     "\n"
     "Without a terminal and without --yes the answer is No and nothing is erased.\n"
-    "Exit status: 0 when the update was complete, 1 when it was not or could not\n"
-    "start, 2 for a usage error.\n";
-
-constexpr int kExitComplete = 0;
-constexpr int kExitNotComplete = 1;
-constexpr int kExitUsage = 2;
+    "Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops after the current record and puts the\n"
+    "XPort's setup back first; a third one ends the program at once.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the update was complete, and a switched XPort was put back\n"
+    "  1  the device was not changed: refused, declined, cancelled or failed\n"
+    "     before the erase\n"
+    "  2  usage error (nothing was sent)\n"
+    "  3  the device was erased but not completely written and verified:\n"
+    "     run the update again\n"
+    "  4  the XPort's setup could not be put back (before 0, 1 and 3):\n"
+    "     run kt5cufirm --restore-xport --ip ADDR\n";
 
 int usageError(const std::string& message)
 {
@@ -63,15 +74,50 @@ std::optional<int> parseNumber(std::string_view text, int lowest, int highest)
     return value;
 }
 
+// Four decimal numbers 0-255 joined by dots, without leading zeros (which
+// the address conversion would read as octal).
+bool isDottedIpv4(std::string_view text)
+{
+    int parts = 0;
+    for (size_t at = 0;;) {
+        const size_t end = std::min(text.find('.', at), text.size());
+        const std::string_view part = text.substr(at, end - at);
+        if ((part.size() > 1 && part[0] == '0') || !parseNumber(part, 0, 255))
+            return false;
+        ++parts;
+        if (end == text.size())
+            return parts == 4;
+        if (parts == 4)
+            return false;
+        at = end + 1;
+    }
+}
+
 // The test suite's hook to shorten the protocol's waits: "receiveMs,settleMs".
+// Never silent, so that it cannot shorten a field update unnoticed.
 void applyTestWaits()
 {
     const char* waits = std::getenv("KT5CUFIRM_TEST_WAITS");
     int receiveMs = 0;
     int settleMs = 0;
     if (waits != nullptr && std::sscanf(waits, "%d,%d", &receiveMs, &settleMs) == 2 && receiveMs > 0 &&
-        settleMs >= 0)
+        settleMs >= 0) {
         setProtocolWaitsForTests({receiveMs, settleMs});
+        std::fprintf(stderr, "%s\n",
+                     consoleText(ConsoleText::TestWaits, {std::to_string(receiveMs), std::to_string(settleMs)})
+                         .c_str());
+    }
+}
+
+// The last line of a run that did not end with 0.
+int finish(const RunOutcome& outcome, const std::string& address)
+{
+    const int status = exitStatus(outcome);
+    if (status != kExitComplete) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", stateLine(outcome, address).c_str());
+    }
+    return status;
 }
 
 } // namespace
@@ -82,6 +128,7 @@ int main(int argc, char** argv)
     initUpdateContext(ctx);
     chooseComPort(ctx, 1);
     ConsoleOptions options;
+    bool ipGiven = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -96,6 +143,10 @@ int main(int argc, char** argv)
         }
         if (arg == "--yes") {
             options.assumeYes = true;
+            continue;
+        }
+        if (arg == "--restore-xport") {
+            options.xportRepair = true;
             continue;
         }
         const bool takesValue = arg == "--method" || arg == "--com" || arg == "--device" || arg == "--ip" ||
@@ -122,13 +173,14 @@ int main(int argc, char** argv)
                 return usageError("--device takes a path of at most 259 characters");
             std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", value.c_str());
         } else if (arg == "--ip") {
-            if (value.size() >= sizeof ctx->ipText)
-                return usageError("--ip takes an IPv4 address of at most 15 characters");
+            if (value.size() >= sizeof ctx->ipText || !isDottedIpv4(value))
+                return usageError("--ip takes a dotted IPv4 address such as 192.168.0.50");
             std::snprintf(ctx->ipText, sizeof ctx->ipText, "%s", value.c_str());
+            ipGiven = true;
         } else if (arg == "--tcp-port") {
-            auto number = parseNumber(value, 0, 65535);
+            auto number = parseNumber(value, 1, 65535);
             if (!number)
-                return usageError("--tcp-port takes a port number up to 65535");
+                return usageError("--tcp-port takes a port number from 1 to 65535");
             ctx->tcpPort = *number;
         } else {  // --image
             if (value.empty() || value.size() >= sizeof ctx->imageChoice)
@@ -136,22 +188,48 @@ int main(int argc, char** argv)
             std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", value.c_str());
         }
     }
+    if (options.xportRepair) {
+        if (!ipGiven)
+            return usageError("--restore-xport needs --ip ADDR");
+        ctx->method = Network;
+        ctx->xportRepair = 1;
+    } else if (ctx->method == Network && !ipGiven) {
+        return usageError("--method network needs --ip ADDR");
+    }
 
     applyTestWaits();
+    const std::string address = ctx->ipText;
+    if (ctx->method == Network) {
+        const KeptSetupState kept = prepareKeptSetup(address);
+        if (kept == KeptSetupState::Unreadable) {
+            std::fprintf(stderr, "%s\n", consoleText(ConsoleText::KeptRecordUnreadable, {keptSetupPath()}).c_str());
+            return finish(RunOutcome{}, address);
+        }
+        if (options.xportRepair && kept != KeptSetupState::Kept) {
+            std::fprintf(stderr, "%s\n",
+                         consoleText(ConsoleText::NoKeptRecord, {address, keptSetupFolder()}).c_str());
+            return kExitNotChanged;
+        }
+        if (!options.xportRepair && kept == KeptSetupState::Kept)
+            std::fprintf(stderr, "%s\n",
+                         consoleText(ConsoleText::KeptRecordFound, {address, std::to_string(keptSetupByte())})
+                             .c_str());
+    }
+
     options.interactive = isTerminal(stdin);
     options.progressBar = isTerminal(stdout);
-    ConsoleView view(options, stdout, stderr, [] {
-        std::string answer;
-        std::getline(std::cin, answer);
-        return answer;
-    });
+    ConsoleView view(options, stdout, stderr, readAnswerLine);
 
     if (!startSocketLibrary(&ctx->wsaData)) {
         ctx->errorCode = ErrSocketInit;
         showError(view, *ctx, 0);
-        return kExitNotComplete;
+        return finish(RunOutcome{}, address);
     }
-    if (!runInConsoleWindow(ctx, view))
-        return kExitNotComplete;
-    return ctx->succeeded ? kExitComplete : kExitNotComplete;
+    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
+    runInConsoleWindow(ctx, view);
+    RunOutcome outcome = outcomeOf(*ctx);
+    // A record still kept (by this run or an interrupted one) means the XPort
+    // may not hold its true setup.
+    outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
+    return finish(outcome, address);
 }

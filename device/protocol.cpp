@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "image_file.h"
 #include "link.h"
@@ -96,7 +97,11 @@ int writeImage(WindowHandle window, UpdateContext* ctx)
 
     ctx->statusCode = StErasing;
     reportStatus(window);
+    ctx->eraseSent = 1;
     if (enterUpdateMode(window, ctx) == 0)
+        return 0;
+    // A cancel ends the write between records, never inside one.
+    if (cancelRequested())
         return 0;
     postCommand(window, CmdProgressRange, 0);
     ctx->statusCode = StWriting;
@@ -123,6 +128,8 @@ int writeImage(WindowHandle window, UpdateContext* ctx)
         postCommand(window, CmdProgressStep, 2);
         if (length == 0)
             break;
+        if (cancelRequested())
+            return 0;
     }
 
     if (verifyVersion(window, ctx) == 0)

@@ -11,7 +11,9 @@ int identifyDevice(WindowHandle window, UpdateContext* ctx);
 int enterUpdateMode(WindowHandle window, UpdateContext* ctx);
 // Erases, sends every record of the image with its acknowledgement ("EFL",
 // "EFW" for the one that reaches the image end) and verifies the version,
-// with the erasing and writing statuses and the progress commands.
+// with the erasing and writing statuses and the progress commands. Sets
+// eraseSent before the erase request; a cancel request ends it (0) once the
+// record in flight is acknowledged.
 int writeImage(WindowHandle window, UpdateContext* ctx);
 // imageMinor imageMajor -> "V" tag minor major, equal to the image's version;
 // deviceVersion takes what the device reported.

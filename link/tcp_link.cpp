@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "protocol_waits.h"
 #include "sockets.h"
@@ -16,6 +17,11 @@ int clampedLength(int32_t length, int most)
     if (length < 0)
         return 0;
     return length > most ? most : static_cast<int>(length);
+}
+
+int waitSlice(void* socket, int milliseconds)
+{
+    return waitSocketReadable(*static_cast<SocketHandle*>(socket), milliseconds);
 }
 
 } // namespace
@@ -92,7 +98,7 @@ int sendTcp(WindowHandle window, UpdateContext* ctx)
 
 int waitTcpReadable(UpdateContext* ctx, int milliseconds)
 {
-    return waitSocketReadable(ctx->tcpSocket, milliseconds);
+    return waitUnlessCancelled(milliseconds, waitSlice, &ctx->tcpSocket);
 }
 
 int receiveTcp(WindowHandle, UpdateContext* ctx)

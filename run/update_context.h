@@ -74,9 +74,13 @@ struct UpdateContext {
     uint8_t imageMajor;
     int32_t statusCode;        // StatusCode
     int32_t errorCode;         // ErrorCode
-    int32_t succeeded;         // 1 once written and verified in this run
+    int32_t succeeded;         // 1 once written and verified in this run (a repair run: put back)
     char imagePath[kPathSize]; // full path of the image file
     char imageChoice[kPathSize]; // a file chosen instead of the one beside the program; empty for that one
+    int32_t eraseSent;         // 1 once this run asked the device to erase (enter update mode)
+    int32_t xportChanged;      // 1 while the XPort may hold the switched setup: from the switch's
+                               // put until a restore read back the right byte
+    int32_t xportRepair;       // 1: the run only puts back the kept XPort setup (set by a front end)
 };
 
 inline constexpr int kDeviceVersionTag = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "command_view.h"
 #include "image_file.h"
@@ -55,15 +56,44 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
         return true;
     }
     postCommand(window, CmdImageVersion, 0);
-    postCommand(window, CmdConfirm, 0);
-    if (ctx->statusCode == StDeclined)
+    // Only an answer the window wrote can be Yes; a cancel counts as No.
+    ctx->statusCode = StDeclined;
+    if (!cancelRequested())
+        postCommand(window, CmdConfirm, 0);
+    if (ctx->statusCode != StConfirmed || cancelRequested())
         return true;
+    // From the erase on, every reply is awaited: a cancel ends the write
+    // between records.
+    setWaitsCutByCancel(0);
     if (writeImage(window, ctx))
         ctx->succeeded = 1;
     else
         fail(window, ctx, ErrWrite);
     postCommand(window, CmdResult, 0);
     return true;
+}
+
+// From the link's open to its close. A cancel before the open leaves the
+// device alone; once a reply may be due, every wait runs its full time.
+void updateOverLink(WindowHandle window, UpdateContext* ctx)
+{
+    if (cancelRequested())
+        return;
+    report(window, ctx, StConnecting);
+    bool quitDue = true;
+    if (openLink(window, ctx))
+        quitDue = updateDevice(window, ctx);
+    else
+        fail(window, ctx, ErrLinkOpen);
+    setWaitsCutByCancel(0);
+    if (quitDue) {
+        report(window, ctx, StQuitting);
+        quitUpdateMode(window, ctx);
+    }
+    if (ctx->linkOpen != 0) {
+        report(window, ctx, StDisconnecting);
+        closeLink(window, ctx);
+    }
 }
 
 } // namespace
@@ -73,6 +103,7 @@ int startUpdate(WindowHandle window, UpdateContext* ctx)
     if (workerRunning())
         return 0;
     releaseWorkerThread();
+    clearCancel();
     if (ctx->method == Network) {
         if (ctx->ipText[0] == '\0') {
             ctx->errorCode = ErrNoAddress;
@@ -92,38 +123,42 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
 {
     ctx->imageData = nullptr;
     ctx->succeeded = 0;
+    ctx->eraseSent = 0;
+    ctx->xportChanged = 0;
+    // Until something is changed, a cancel cuts the waits short.
+    setWaitsCutByCancel(1);
     postCommand(window, CmdEnableControls, 0);
 
-    const bool network = ctx->method == Network;
-    bool xportChanged = false;
-    if (network) {
-        report(window, ctx, StXportChanging);
-        xportChanged = switchXport(window, ctx) != 0;
-        if (!xportChanged)
-            fail(window, ctx, ErrXportChange);
-    }
-    if (!network || xportChanged) {
-        report(window, ctx, StConnecting);
-        bool quitDue = true;
-        if (openLink(window, ctx))
-            quitDue = updateDevice(window, ctx);
+    if (ctx->xportRepair != 0) {
+        setWaitsCutByCancel(0);
+        report(window, ctx, StXportRestoring);
+        if (repairXport(window, ctx))
+            ctx->succeeded = 1;
         else
-            fail(window, ctx, ErrLinkOpen);
-        if (quitDue) {
-            report(window, ctx, StQuitting);
-            quitUpdateMode(window, ctx);
+            fail(window, ctx, ErrXportRestore);
+    } else {
+        const bool network = ctx->method == Network;
+        bool xportChanged = false;
+        // A cancel before the switch changes nothing at all.
+        if (network && !cancelRequested()) {
+            report(window, ctx, StXportChanging);
+            xportChanged = switchXport(window, ctx) != 0;
+            if (!xportChanged)
+                fail(window, ctx, ErrXportChange);
         }
-        if (ctx->linkOpen != 0) {
-            report(window, ctx, StDisconnecting);
-            closeLink(window, ctx);
-        }
-        freeImage(ctx);
-        if (network) {
-            report(window, ctx, StXportRestoring);
-            if (!restoreXport(window, ctx))
-                fail(window, ctx, ErrXportRestore);
+        if (!network || xportChanged) {
+            setWaitsCutByCancel(1);
+            updateOverLink(window, ctx);
+            freeImage(ctx);
+            if (network) {
+                setWaitsCutByCancel(0);
+                report(window, ctx, StXportRestoring);
+                if (!restoreXport(window, ctx))
+                    fail(window, ctx, ErrXportRestore);
+            }
         }
     }
+    setWaitsCutByCancel(0);
     postCommand(window, CmdProgressReset, 0);
     postCommand(window, CmdEnableControls, 1);
     postCommand(window, CmdFinished, 0);

@@ -6,10 +6,14 @@
 // Window thread, on Start: refuses a network run without an address or port
 // (with the error box), else starts the worker running runUpdate. 1 when a
 // worker was started. While a worker runs, a second Start starts nothing.
+// Clears any cancel request left from before.
 int startUpdate(WindowHandle window, UpdateContext* ctx);
 
 // The worker's whole run: XPort switch, link, identify, image, confirmation,
 // write and verify, quit, close, XPort restore, final line. Returns 1.
+// A cancel request counts as No before the erase and ends the write after the
+// record in flight; a switched XPort is always put back. With xportRepair set
+// the run only puts the kept XPort setup back.
 int runUpdate(WindowHandle window, UpdateContext* ctx);
 
 // Window thread, at exit: closes an open link, frees the image, closes the

@@ -10,10 +10,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_emulator.h"
@@ -30,17 +34,30 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using Strings = std::vector<std::string>;
 
+// Where the console keeps the XPort's setup between runs, for every run of this suite.
+const ScratchDir& stateHome()
+{
+    static const ScratchDir dir;
+    return dir;
+}
+
+std::string keptSetupFile() { return (stateHome().path() / "kt5cufirm" / "xport-127.0.0.1.setup").string(); }
+
 // kt5cufirm's argv and environment, built before the fork: the locale
-// variables replaced by `locale`, the protocol waits shortened. A child that
-// has not ended after a minute is ended by its alarm.
+// variables replaced by `locale`, the protocol waits shortened to `waits`,
+// the state folder in a scratch directory. A child that has not ended after
+// a minute is ended by its alarm.
 class Invocation {
 public:
-    Invocation(Strings args, Strings locale) : args_(std::move(args)), env_(std::move(locale))
+    Invocation(Strings args, Strings locale, const std::string& waits = "300,20")
+        : args_(std::move(args)), env_(std::move(locale))
     {
         args_.insert(args_.begin(), KT5CUFIRM_PATH);
-        env_.push_back("KT5CUFIRM_TEST_WAITS=300,20");
+        env_.push_back("KT5CUFIRM_TEST_WAITS=" + waits);
+        env_.push_back("XDG_STATE_HOME=" + stateHome().path().string());
         for (char** entry = environ; *entry != nullptr; ++entry)
-            if (std::strncmp(*entry, "LC_", 3) != 0 && std::strncmp(*entry, "LANG=", 5) != 0)
+            if (std::strncmp(*entry, "LC_", 3) != 0 && std::strncmp(*entry, "LANG=", 5) != 0 &&
+                std::strncmp(*entry, "XDG_STATE_HOME=", 15) != 0)
                 env_.push_back(*entry);
         argv_ = pointers(args_);
         envp_ = pointers(env_);
@@ -67,7 +84,15 @@ private:
 
 struct Outcome {
     int status;  // the exit status; -1 when the program did not end by itself
-    std::string out, err;
+    std::string out, err;  // err without the test waits' warning
+    bool warned;           // the warning came first on standard error
+    std::string lastErrLine() const
+    {
+        std::string text = err;
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        return text.substr(text.rfind('\n') + 1);
+    }
 };
 
 std::string readFile(const std::string& path)
@@ -76,30 +101,65 @@ std::string readFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Runs kt5cufirm with standard input empty and its output in files; the
-// locale is LC_ALL=C unless given.
+// kt5cufirm running with standard input empty and its output in files (or
+// standard output on a pipe nobody reads).
+class ConsoleProcess {
+public:
+    ConsoleProcess(Strings args, Strings locale = {}, const std::string& waits = "300,20", bool closedPipe = false)
+    {
+        Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale), waits);
+        int pipeEnds[2] = {-1, -1};
+        if (closedPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+            dup2(closedPipe ? pipeEnds[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
+            dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+            invocation.exec();
+        }
+        if (closedPipe) {
+            close(pipeEnds[0]);
+            close(pipeEnds[1]);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    Outcome wait()
+    {
+        int status = 0;
+        if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_)
+            return {-1, "", "fork failed", false};
+        pid_ = -1;
+        std::string err = readFile(err_);
+        const bool warned = err.substr(0, err.find('\n')).find("KT5CUFIRM_TEST_WAITS") != std::string::npos;
+        if (warned)
+            err.erase(0, err.find('\n') + 1);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out_), err, warned};
+    }
+    ~ConsoleProcess()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+private:
+    ScratchDir dir_;
+    const std::string out_ = (dir_.path() / "out").string(), err_ = (dir_.path() / "err").string();
+    pid_t pid_ = -1;
+};
+
 Outcome runConsole(Strings args, Strings locale = {})
 {
-    ScratchDir dir;
-    const std::string out = (dir.path() / "out").string(), err = (dir.path() / "err").string();
-    Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale));
-    const pid_t pid = fork();
-    if (pid < 0)
-        return {-1, "", "fork failed"};
-    if (pid == 0) {
-        dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
-        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
-        invocation.exec();
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    return ConsoleProcess(std::move(args), std::move(locale)).wait();
 }
 
-// Runs kt5cufirm on a terminal and types `answer` at its question; what the
+// Runs kt5cufirm on a terminal, standard error in `errFile`, and at its
+// question types `answer`, or sends `signal` when it is not 0; what the
 // terminal showed.
-std::string runOnTerminal(Strings args, const std::string& answer, int* status)
+std::string runOnTerminal(Strings args, const std::string& answer, int* status, int signal = 0,
+                          const std::string& errFile = "/dev/null")
 {
     Invocation invocation(std::move(args), {"LC_ALL=C"});
     int terminal = -1;
@@ -108,19 +168,30 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status)
         *status = -1;
         return "forkpty failed";
     }
-    if (pid == 0)
+    if (pid == 0) {
+        if (errFile != "/dev/null")
+            dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
         invocation.exec();
+    }
     std::string screen;
     char buffer[1024];
     bool asked = false;
     for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) {  // until the program ends
         screen.append(buffer, static_cast<size_t>(n));
         if (!asked && screen.find("[y/N] ") != std::string::npos)
-            asked = write(terminal, answer.data(), answer.size()) > 0;
+            asked = signal != 0 ? kill(pid, signal) == 0 : write(terminal, answer.data(), answer.size()) > 0;
     }
     close(terminal);
     waitpid(pid, status, 0);
     return screen;
+}
+
+// Polls `done` until it holds or ten seconds have passed.
+bool eventually(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 1000 && !done(); ++i)
+        std::this_thread::sleep_for(10ms);
+    return done();
 }
 
 TEST(ConsoleOptions, ExitStatusesAndTexts)
@@ -140,18 +211,25 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"--tcp-port", "65536"}, {}, 2, "", usage},
         {{"--tcp-port", "-1"}, {}, 2, "", usage},
         {{"--ip", "1234567890.12345"}, {}, 2, "", usage},
+        {{"--method", "network"}, {}, 2, "", StartsWith("kt5cufirm: --method network needs --ip ADDR\n")},
+        {{"--method", "network", "--ip", ""}, {}, 2, "", usage},
+        {{"--ip", "1.2.3"}, {}, 2, "", usage},
+        {{"--ip", "1.2.3.4.5"}, {}, 2, "", usage},
+        {{"--ip", "1.2.3.256"}, {}, 2, "", usage},
+        {{"--ip", "010.0.0.1"}, {}, 2, "", usage},
+        {{"--method", "network", "--ip", "127.0.0.1", "--tcp-port", "0"}, {}, 2, "", usage},
+        {{"--restore-xport"}, {}, 2, "", StartsWith("kt5cufirm: --restore-xport needs --ip ADDR\n")},
+        {{"--restore-xport", "--ip", "127.0.0.1"}, {}, 1, "",
+         "kt5cufirm: no XPort setup is kept for 127.0.0.1 (in " + (stateHome().path() / "kt5cufirm").string() +
+             "): nothing to put back\n"},
         {{"--image", ""}, {}, 2, "", usage},
-        {{"--help"}, {}, 0, HasSubstr("--method serial"), ""},
+        {{"--help"}, {}, 0, HasSubstr("  4  the XPort's setup could not be put back"), ""},
         {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
-        {{"--method", "network"}, {}, 1, "",
-         "Error: In the specified connection method, inputting in the IPaddress item is necessary.\n"
-         "Please input a IP address into the item.\n"},
-        {{"--method", "network", "--ip", "127.0.0.1", "--tcp-port", "0"}, {}, 1, "",
-         StartsWith("Error: In the specified connection method, inputting in the Port item")},
-        {{"--method", "network"}, {"LANG=ja_JP.UTF-8"}, 1, "", "エラー: IPアドレスが無効です。\n"},
+        {{"--device", "/nonexistent/tty"}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
+         "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")\nkt5cufirm: the device was not changed.\n"},
         {{"--device", "/nonexistent/tty"}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
          "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n",
-         "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")\n"},
+         "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")\nkt5cufirm: デバイスは変更されていません。\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -159,6 +237,7 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_THAT(outcome.out, c.out);
         EXPECT_THAT(outcome.err, c.err);
+        EXPECT_EQ(outcome.warned, c.status == 1) << "the shortened waits are announced whenever a run may start";
     }
 }
 
@@ -192,6 +271,7 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
     const Outcome no = runConsole(serial());
     EXPECT_EQ(no.status, 1);
     EXPECT_THAT(no.out, HasSubstr("Is the firmware updated? n\n"));
+    EXPECT_EQ(no.err, "kt5cufirm: the device was not changed.\n");
     EXPECT_EQ(device.counters().erases, 1);
     EXPECT_EQ(device.counters().quits, 2);
 }
@@ -227,6 +307,199 @@ TEST_F(ConsoleRun, NetworkUpdateAgainstBothEmulators)
     EXPECT_EQ(net.memory().bytes, imageMemory(image));
     ASSERT_TRUE(xport.sync(2s));
     EXPECT_EQ(xport.exchanges().size(), 6u);
+}
+
+TEST_F(ConsoleRun, AnInterruptAtTheQuestionIsNo)
+{
+    int status = -1;
+    const std::string errFile = (scratch.path() / "err").string();
+    const std::string screen = runOnTerminal(serial(), "", &status, SIGINT, errFile);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << screen;
+    EXPECT_EQ(device.counters().erases, 0);
+    EXPECT_EQ(device.counters().quits, 1);
+    const std::string err = readFile(errFile);
+    EXPECT_THAT(err, HasSubstr("\nkt5cufirm: stopping after the current record\n"));
+    EXPECT_THAT(err, EndsWith("\nkt5cufirm: the device was not changed.\n"));
+}
+
+// Network runs that are stopped, lose their output or cannot put the XPort
+// back: the exit status, the last line, what the device got and byte 21.
+class ConsoleStops : public ::testing::Test {
+protected:
+    Strings network(const DeviceEmulator& device, Strings more = {"--yes"}) const
+    {
+        more.insert(more.begin(), {"--method", "network", "--ip", "127.0.0.1", "--tcp-port",
+                                   std::to_string(device.port()), "--image", imageFile});
+        return more;
+    }
+    static bool kept() { return std::filesystem::exists(keptSetupFile()); }
+    ScratchDir scratch;
+    const std::string image = sampleImage("0201", 30, 16);
+    const std::string imageFile = scratch.write("image.hex", image).string();
+    const std::string erasedLine =
+        "kt5cufirm: the device was erased but not completely written and verified: run the update again.";
+};
+
+TEST_F(ConsoleStops, AnInterruptDuringTheWriteEndsItAfterTheRecordInFlight)
+{
+    struct Case {
+        bool network;
+        int signal;
+    };
+    for (const Case c : {Case{false, SIGINT}, Case{true, SIGINT}, Case{false, SIGHUP}}) {
+        SCOPED_TRACE(std::string(c.network ? "network " : "serial ") + strsignal(c.signal));
+        DeviceEmulatorOptions options;
+        options.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
+        DeviceEmulator device(options);
+        ASSERT_TRUE(c.network ? device.startTcp() : device.startPty());
+        XportEmulator xport(XportEmulatorOptions{});
+        ASSERT_TRUE(!c.network || xport.start());
+        const Strings args = c.network ? network(device) : Strings{"--device", device.ptyPath(), "--image", imageFile, "--yes"};
+        ConsoleProcess run(args, {}, "5000,20");
+        ASSERT_TRUE(eventually([&] { return device.counters().records == 5; }));
+        kill(run.pid(), c.signal);
+        const Outcome outcome = run.wait();
+        EXPECT_EQ(outcome.status, 3) << outcome.err;
+        EXPECT_THAT(outcome.err, HasSubstr("kt5cufirm: stopping after the current record"));
+        EXPECT_EQ(outcome.lastErrLine(), erasedLine);
+        EXPECT_THAT(outcome.out, HasSubstr("Failed to firmware upgrade!\nQuit firmware mode.\n"));
+        const DeviceCounters counters = device.counters();
+        EXPECT_EQ(counters.erases, 1);
+        EXPECT_EQ(counters.records, 5);
+        EXPECT_EQ(counters.quits, 1);
+        if (c.network) {
+            EXPECT_EQ(xport.record()[21], 2);
+            EXPECT_FALSE(kept());
+        }
+    }
+}
+
+TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
+{
+    // One: the wait is cut short and the XPort put back. Two more once the
+    // restore's put is in: the program ends in the restore's wait, saying
+    // what it may leave.
+    struct Case {
+        std::vector<int> later;  // sent once the restore's put is in
+        int status;
+        std::string lastLine;
+        size_t exchanges;
+        uint8_t byte21;
+    };
+    const Case cases[] = {
+        {{}, 1, "kt5cufirm: the device was not changed.", 5, 2},
+        {{SIGINT, SIGHUP}, 4,
+         "kt5cufirm: ended at once: the device was not changed; the XPort's setup could not be put back: "
+         "run kt5cufirm --restore-xport --ip 127.0.0.1.",
+         4, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.later.size());
+        DeviceEmulator device;
+        ASSERT_TRUE(device.startTcp());
+        XportEmulator xport(XportEmulatorOptions{});
+        ASSERT_TRUE(xport.start());
+        ConsoleProcess run(network(device), {}, "300,3000");
+        ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // query, get setup, the switch's put
+        kill(run.pid(), SIGTERM);
+        if (!c.later.empty()) {
+            ASSERT_TRUE(xport.waitForExchanges(4, 10s));
+            for (int signal : c.later)  // distinct signals: none merges with another
+                kill(run.pid(), signal);
+        }
+        const Outcome outcome = run.wait();
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(outcome.lastErrLine(), c.lastLine);
+        EXPECT_EQ(device.counters().connections, 0);
+        ASSERT_TRUE(xport.sync(2s));
+        const auto exchanges = xport.exchanges();
+        ASSERT_EQ(exchanges.size(), c.exchanges) << "no read-back after the cut wait: the restore's put comes next";
+        EXPECT_EQ(exchanges[3].request.size(), 124u);
+        EXPECT_EQ(exchanges[3].request[21], c.byte21);
+        EXPECT_EQ(xport.record()[21], c.byte21);
+        EXPECT_EQ(kept(), c.status == 4);
+    }
+}
+
+TEST_F(ConsoleStops, AClosedOutputPipeNeverStopsTheRun)
+{
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    const Outcome outcome = ConsoleProcess(network(device), {}, "300,20", true).wait();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(device.memory().bytes, imageMemory(image));
+    EXPECT_EQ(device.counters().quits, 1);
+    EXPECT_EQ(xport.record()[21], 2);
+}
+
+TEST_F(ConsoleStops, AFailedRestoreSaysHowToPutTheXportBack)
+{
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulatorOptions options;
+    options.unappliedPuts = {2};  // the restore's put is acknowledged but not applied
+    XportEmulator xport(options);
+    ASSERT_TRUE(xport.start());
+    const Outcome update = runConsole(network(device));
+    EXPECT_EQ(update.status, 4) << update.err;
+    EXPECT_EQ(update.lastErrLine(), "kt5cufirm: the device was updated; the XPort's setup could not be put back: "
+                                    "run kt5cufirm --restore-xport --ip 127.0.0.1.");
+    EXPECT_EQ(device.memory().bytes, imageMemory(image));
+    EXPECT_EQ(device.counters().quits, 1);
+    EXPECT_EQ(xport.record()[21], 8);
+    EXPECT_TRUE(kept());
+
+    const Outcome repair = runConsole({"--restore-xport", "--ip", "127.0.0.1"});
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    EXPECT_EQ(repair.out, "Restore XPort setting.\nXPort setting was put back.\n");
+    EXPECT_EQ(xport.record()[21], 2);
+    EXPECT_FALSE(kept());
+}
+
+TEST_F(ConsoleStops, AKilledRunLosesNotTheTrueXportSetup)
+{
+    for (const bool repair : {false, true}) {
+        SCOPED_TRACE(repair ? "--restore-xport" : "a normal run");
+        DeviceEmulator device;
+        ASSERT_TRUE(device.startTcp());
+        XportEmulator xport(XportEmulatorOptions{});
+        ASSERT_TRUE(xport.start());
+        ConsoleProcess killed(network(device), {}, "300,3000");
+        ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // the switch's put is in
+        kill(killed.pid(), SIGKILL);
+        EXPECT_EQ(killed.wait().status, -1);
+        ASSERT_EQ(xport.record()[21], 8);
+        ASSERT_TRUE(kept());
+
+        const Outcome next = repair ? runConsole({"--restore-xport", "--ip", "127.0.0.1"}) : runConsole(network(device));
+        EXPECT_EQ(next.status, 0) << next.err;
+        if (!repair) {
+            EXPECT_THAT(next.err, StartsWith("kt5cufirm: an XPort setup kept by an interrupted run was found for "
+                                             "127.0.0.1; its byte 21 (2) is put back at the end\n"));
+        }
+        EXPECT_EQ(xport.record()[21], 2);
+        EXPECT_FALSE(kept());
+    }
+}
+
+TEST_F(ConsoleStops, ASetupThatCannotBeKeptStopsTheRunBeforeTheSwitch)
+{
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    std::ofstream(stateHome().path() / "kt5cufirm") << "a file where the folder belongs";
+    const Outcome outcome = runConsole(network(device));
+    std::filesystem::remove(stateHome().path() / "kt5cufirm");
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_THAT(outcome.err, StartsWith("kt5cufirm: the XPort's setup cannot be kept in "));
+    EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed.");
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 2u) << "query and get setup only";
+    EXPECT_EQ(device.counters().connections, 0);
 }
 
 } // namespace

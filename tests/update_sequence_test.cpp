@@ -254,4 +254,31 @@ TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
     EXPECT_EQ(device.counters().identifies, 1);
 }
 
+TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
+{
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startPty());
+    ScratchDir scratch;
+    UpdateContext ctx;
+    initUpdateContext(&ctx);
+    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", scratch.write("i.hex", kImage).c_str());
+    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+    CommandWindow window;
+    RecordingView view;
+    window.attachView(&view);
+    ASSERT_EQ(startUpdate(&window, &ctx), 1);
+    while (auto command = window.nextCommand(30s)) {
+        if (command->code == CmdConfirm)
+            signalCommandDone(&window);  // a stray release: nobody wrote an answer
+        else
+            handleUpdateCommand(&window, view, &ctx, command->code, command->argument);
+        if (command->code == CmdFinished)
+            break;
+    }
+    releaseWorkerThread();
+    EXPECT_EQ(device.counters().erases, 0);
+    EXPECT_EQ(device.counters().quits, 1);
+    EXPECT_EQ(ctx.succeeded, 0);
+}
+
 } // namespace

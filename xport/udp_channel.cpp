@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "exchange_trace.h"
 #include "protocol_waits.h"
@@ -62,9 +63,18 @@ int sendUdp(WindowHandle window, UpdateContext* ctx)
     return 1;
 }
 
+namespace {
+
+int waitSlice(void* socket, int milliseconds)
+{
+    return waitSocketReadable(*static_cast<SocketHandle*>(socket), milliseconds);
+}
+
+} // namespace
+
 int waitUdpReadable(WindowHandle, UpdateContext* ctx, int milliseconds)
 {
-    return waitSocketReadable(ctx->udpSocket, milliseconds);
+    return waitUnlessCancelled(milliseconds, waitSlice, &ctx->udpSocket);
 }
 
 int receiveUdp(WindowHandle window, UpdateContext* ctx)

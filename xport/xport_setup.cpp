@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "cancel.h"
 #include "protocol_waits.h"
 #include "udp_channel.h"
 
@@ -47,9 +48,23 @@ int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, in
     return n;
 }
 
+const XportSetupKeeper* setupKeeper = nullptr;
+
 void settle()
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(protocolWaits().settleMs));
+}
+
+// savedSetup's byte 21 becomes the one to put back: the keeper's, if any.
+int keepSavedSetup(UpdateContext* ctx)
+{
+    if (setupKeeper == nullptr || setupKeeper->keep == nullptr)
+        return 1;
+    uint8_t original = savedSetup[kSwitchedByte];
+    if (!setupKeeper->keep(ctx, savedSetup, &original))
+        return 0;
+    savedSetup[kSwitchedByte] = original;
+    return 1;
 }
 
 } // namespace
@@ -81,18 +96,29 @@ int putXportSetup(WindowHandle window, UpdateContext* ctx, const uint8_t* record
     return std::memcmp(ctx->rxBuffer, putSetupReply, sizeof putSetupReply) == 0 ? 1 : 0;
 }
 
+void setXportSetupKeeper(const XportSetupKeeper* keeper)
+{
+    setupKeeper = keeper;
+}
+
 int switchXport(WindowHandle window, UpdateContext* ctx)
 {
     if (!queryXport(window, ctx, xportQueryReply))
         return 0;
     if (!getXportSetup(window, ctx, savedSetup))
         return 0;
+    if (!keepSavedSetup(ctx))
+        return 0;
     std::memcpy(changedSetup, savedSetup, kSetupRecordSize);
     std::memcpy(changedSetup, putSetupHeader, sizeof putSetupHeader);
     changedSetup[kSwitchedByte] = kSwitchedValue;
+    // From the put on, the XPort may hold the changed record, whatever its reply.
+    ctx->xportChanged = 1;
+    setWaitsCutByCancel(0);
     if (!putXportSetup(window, ctx, changedSetup))
         return 0;
-    settle();
+    if (!sleepUnlessCancelled(protocolWaits().settleMs))
+        return 1;
     if (!getXportSetup(window, ctx, setupAfterChange))
         return 0;
     return setupAfterChange[kSwitchedByte] == changedSetup[kSwitchedByte] ? 1 : 0;
@@ -107,5 +133,20 @@ int restoreXport(WindowHandle window, UpdateContext* ctx)
     settle();
     if (!getXportSetup(window, ctx, setupAfterRestore))
         return 0;
-    return setupAfterRestore[kSwitchedByte] == savedSetup[kSwitchedByte] ? 1 : 0;
+    if (setupAfterRestore[kSwitchedByte] != savedSetup[kSwitchedByte])
+        return 0;
+    ctx->xportChanged = 0;
+    if (setupKeeper != nullptr && setupKeeper->forget != nullptr)
+        setupKeeper->forget(ctx);
+    return 1;
+}
+
+int repairXport(WindowHandle window, UpdateContext* ctx)
+{
+    ctx->xportChanged = 1;
+    if (!getXportSetup(window, ctx, savedSetup))
+        return 0;
+    if (!keepSavedSetup(ctx))
+        return 0;
+    return restoreXport(window, ctx);
 }

@@ -1,0 +1,75 @@
+#include "console_texts.h"
+
+#include "console_platform.h"
+#include "ui_language.h"
+
+namespace {
+
+struct Entry {
+    const char* english;
+    const char* japanese;
+};
+
+// In ConsoleText's order.
+const Entry kTexts[] = {
+    {"kt5cufirm: stopping after the current record; the XPort setting is put back first",
+     "kt5cufirm: 現在のレコードの後で停止します。先にXPortの設定を元に戻します"},
+    {"kt5cufirm: stopping after the current record",
+     "kt5cufirm: 現在のレコードの後で停止します"},
+    {"kt5cufirm: the clean-up is still running; a third interrupt ends the program at once",
+     "kt5cufirm: 後処理を実行中です。もう一度中断するとただちに終了します"},
+    {"kt5cufirm: ended at once", "kt5cufirm: ただちに終了しました"},
+    {"the device was not changed", "デバイスは変更されていません"},
+    {"the device was updated", "デバイスは更新されました"},
+    {"the device was erased but not completely written and verified: run the update again",
+     "デバイスは消去されましたが、書き込みと確認が完了していません。もう一度アップデートを実行してください"},
+    {"the XPort's setup could not be put back: run kt5cufirm --restore-xport --ip {}",
+     "XPortの設定を元に戻せませんでした。kt5cufirm --restore-xport --ip {} を実行してください"},
+    {"the XPort's setup was put back", "XPortの設定を元に戻しました"},
+    {"kt5cufirm: an XPort setup kept by an interrupted run was found for {}; its byte 21 ({}) is put back at the end",
+     "kt5cufirm: 中断された実行が保存した{}のXPort設定が見つかりました。終了時にそのバイト21（{}）を書き戻します"},
+    {"kt5cufirm: the XPort's setup cannot be kept in {} ({}); the XPort is not changed",
+     "kt5cufirm: XPortの設定を{}に保存できません（{}）。XPortは変更しません"},
+    {"kt5cufirm: the kept XPort setup {} cannot be read; put the XPort's setup back by hand, then remove the file",
+     "kt5cufirm: 保存されたXPort設定{}を読み込めません。XPortの設定を手で元に戻してから、このファイルを削除してください"},
+    {"kt5cufirm: no XPort setup is kept for {} (in {}): nothing to put back",
+     "kt5cufirm: {}のXPort設定は保存されていません（{}）。元に戻すものはありません"},
+    {"XPort setting was put back.", "XPortの設定を元に戻しました。"},
+    {"XPort setting was not put back.", "XPortの設定を元に戻せませんでした。"},
+    {"kt5cufirm: warning: KT5CUFIRM_TEST_WAITS is set: replies are awaited {} ms and the XPort settles {} ms "
+     "(for tests only)",
+     "kt5cufirm: 警告: KT5CUFIRM_TEST_WAITS が設定されています。応答待ち {} ms、XPortの安定待ち {} ms（テスト専用）"},
+};
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::TestWaits) + 1,
+              "one entry per text");
+
+} // namespace
+
+std::string consoleText(ConsoleText id, std::initializer_list<std::string> values)
+{
+    const Entry& entry = kTexts[static_cast<int>(id)];
+    std::string text = japaneseInterface() ? entry.japanese : entry.english;
+    size_t at = 0;
+    for (const std::string& value : values) {
+        at = text.find("{}", at);
+        if (at == std::string::npos)
+            break;
+        text.replace(at, 2, value);
+        at += value.size();
+    }
+    return toConsoleText(text);
+}
+
+std::string sentence(std::initializer_list<std::string> parts)
+{
+    const bool japanese = japaneseInterface();
+    std::string text;
+    for (const std::string& part : parts) {
+        if (part.empty())
+            continue;
+        if (!text.empty())
+            text += japanese ? toConsoleText("。") : "; ";
+        text += part;
+    }
+    return text + (japanese ? toConsoleText("。") : ".");
+}

@@ -1,0 +1,135 @@
+#include "interrupts.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "cancel.h"
+#include "command_channel.h"
+#include "console_platform.h"
+#include "console_texts.h"
+
+namespace {
+
+// A message kept ready for the handler.
+struct Message {
+    char text[768];
+    size_t length;
+    int status;
+};
+
+enum StateBits { XportBit = 1, ErasedBit = 2, WrittenBit = 4, kStates = 8 };
+
+Message stopping{};
+Message stillCleaningUp{};
+Message endedAtOnce[kStates]{};
+
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the handler's counters must be lock-free");
+std::atomic<int> interrupts{0};
+std::atomic<int> runState{0};
+int xportFloor = 0;  // set before the handlers are installed
+
+void prepare(Message* message, const std::string& text, int status, bool lineFirst)
+{
+    const std::string line = (lineFirst ? "\n" : "") + text + "\n";
+    message->length = line.size() < sizeof message->text ? line.size() : sizeof message->text - 1;
+    std::memcpy(message->text, line.data(), message->length);
+    message->status = status;
+}
+
+void say(const Message& message)
+{
+    writeToStandardError(message.text, message.length);
+}
+
+} // namespace
+
+RunOutcome outcomeOf(const UpdateContext& ctx)
+{
+    RunOutcome outcome;
+    outcome.xportNotPutBack = ctx.xportChanged != 0;
+    outcome.erased = ctx.eraseSent != 0;
+    outcome.written = ctx.succeeded != 0;
+    outcome.repair = ctx.xportRepair != 0;
+    return outcome;
+}
+
+int exitStatus(const RunOutcome& outcome)
+{
+    if (outcome.xportNotPutBack)
+        return kExitXportNotPutBack;
+    if (outcome.written)
+        return kExitComplete;
+    if (outcome.repair)
+        return kExitComplete;
+    return outcome.erased ? kExitErased : kExitNotChanged;
+}
+
+std::string stateLine(const RunOutcome& outcome, const std::string& address)
+{
+    const std::string xport = outcome.xportNotPutBack ? consoleText(ConsoleText::XportNotPutBack, {address})
+                              : outcome.repair          ? consoleText(ConsoleText::XportPutBack)
+                                                        : std::string();
+    if (outcome.repair)
+        return "kt5cufirm: " + sentence({xport});
+    const ConsoleText device = outcome.written  ? ConsoleText::DeviceUpdated
+                               : outcome.erased ? ConsoleText::DeviceErased
+                                                : ConsoleText::DeviceUnchanged;
+    return "kt5cufirm: " + sentence({consoleText(device), xport});
+}
+
+void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xportLeftChanged)
+{
+    xportFloor = xportLeftChanged ? XportBit : 0;
+    runState.store(xportFloor);
+    const bool network = ctx.method == Network || ctx.xportRepair != 0;
+    prepare(&stopping, consoleText(network ? ConsoleText::StoppingNetwork : ConsoleText::StoppingSerial), 0,
+            lineFirst);
+    prepare(&stillCleaningUp, consoleText(ConsoleText::StillCleaningUp), 0, lineFirst);
+    for (int bits = 0; bits < kStates; ++bits) {
+        RunOutcome outcome;
+        outcome.xportNotPutBack = (bits & XportBit) != 0;
+        outcome.erased = (bits & ErasedBit) != 0;
+        outcome.written = (bits & WrittenBit) != 0;
+        outcome.repair = ctx.xportRepair != 0;
+        const std::string state = stateLine(outcome, ctx.ipText);
+        prepare(&endedAtOnce[bits],
+                consoleText(ConsoleText::EndedAtOnce) + ": " + state.substr(std::strlen("kt5cufirm: ")),
+                exitStatus(outcome), lineFirst);
+    }
+}
+
+void noteRunState(const UpdateContext& ctx, uintptr_t code)
+{
+    // The status is shown before its step starts: from then on, count the step as taken.
+    const bool status = (code & 0xFFFFu) == CmdStatus;
+    int bits = xportFloor;
+    if (ctx.xportChanged != 0 ||
+        (status && (ctx.statusCode == StXportChanging || ctx.statusCode == StXportRestoring)))
+        bits |= XportBit;
+    if (ctx.eraseSent != 0 || (status && ctx.statusCode == StErasing))
+        bits |= ErasedBit;
+    if (ctx.succeeded != 0)
+        bits |= WrittenBit;
+    runState.store(bits);
+}
+
+void onInterrupt()
+{
+    const int seen = interrupts.fetch_add(1) + 1;
+    requestCancel();
+    if (seen == 1) {
+        say(stopping);
+    } else if (seen == 2) {
+        say(stillCleaningUp);
+    } else {
+        const Message& last = endedAtOnce[runState.load() & (kStates - 1)];
+        say(last);
+        std::_Exit(last.status);
+    }
+}
+
+int interruptsSeen()
+{
+    return interrupts.load();
+}
