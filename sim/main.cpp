@@ -263,6 +263,14 @@ int main(int argc, char** argv)
     else
         std::printf("kt58sim: listening on %s:%u\n", settings.device.address.c_str(), unsigned{device.port()});
 
+    const DeviceEmulatorOptions& timing = settings.device;
+    if (timing.baud > 0)
+        std::printf("kt58sim: line paced at %d baud, 10 bits a byte\n", timing.baud);
+    if (timing.programMs > 0)
+        std::printf("kt58sim: each record's reply held %d ms\n", timing.programMs);
+    if (timing.replyLatencyMs > 0)
+        std::printf("kt58sim: replies held by a %d ms latency timer\n", timing.replyLatencyMs);
+
     int exchanges = 0;
     settings.xport.onExchange = [&exchanges](const XportExchange& exchange) {
         ++exchanges;
