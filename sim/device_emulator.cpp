@@ -9,6 +9,7 @@
 #include <sched.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -209,6 +210,9 @@ void DeviceEmulator::serve()
                 continue;
             const int yes = 1;
             setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+            // A paced line starts when the host sent, not when this thread woke.
+            if (options_.baud > 0)
+                setsockopt(accepted, SOL_SOCKET, SO_TIMESTAMPNS, &yes, sizeof yes);
             connection_ = accepted;
             connectionIsSocket_ = true;
             startLine();
@@ -216,12 +220,42 @@ void DeviceEmulator::serve()
             ++counters_.connections;
             continue;
         }
-        const ssize_t n = read(connection_, buffer, sizeof buffer);
+        Clock::time_point received;
+        const ssize_t n = receive(buffer, sizeof buffer, &received);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (n <= 0 || !handleBytes(buffer, static_cast<size_t>(n)))
+        if (n <= 0 || !handleBytes(buffer, static_cast<size_t>(n), received))
             closeConnection();
     }
+}
+
+ssize_t DeviceEmulator::receive(uint8_t* buffer, size_t size, Clock::time_point* received)
+{
+    *received = Clock::now();
+    if (!connectionIsSocket_)
+        return read(connection_, buffer, size);
+    iovec piece{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(connection_, &message, 0);
+    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr; c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        // The kernel's arrival stamp is wall-clock time: take its age.
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        const auto arrived = std::chrono::system_clock::time_point(std::chrono::duration_cast<
+            std::chrono::system_clock::duration>(std::chrono::seconds(stamp.tv_sec) +
+                                                 std::chrono::nanoseconds(stamp.tv_nsec)));
+        const auto age = std::chrono::system_clock::now() - arrived;
+        if (age > age.zero() && age < std::chrono::seconds(1))
+            *received -= std::chrono::duration_cast<Clock::duration>(age);
+    }
+    return n;
 }
 
 void DeviceEmulator::closeConnection()
@@ -247,10 +281,11 @@ DeviceEmulator::Clock::duration DeviceEmulator::lineTime(long long bytes) const
     return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(std::llround(nanoseconds)));
 }
 
-bool DeviceEmulator::handleBytes(const uint8_t* data, size_t length)
+bool DeviceEmulator::handleBytes(const uint8_t* data, size_t length, Clock::time_point received)
 {
-    // The bytes came in no sooner than now, one after the other on the line.
-    const Clock::time_point lineStart = std::max(Clock::now(), rxLineFree_);
+    // The bytes came in one after the other on the line, starting no sooner
+    // than they were received.
+    const Clock::time_point lineStart = std::max(received, rxLineFree_);
     rxLineFree_ = lineStart + lineTime(static_cast<long long>(length));
     for (size_t i = 0; i < length; ++i) {
         Request request{};

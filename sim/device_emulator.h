@@ -111,8 +111,10 @@ private:
 
     bool startThread(std::string* error);
     void serve();
+    // Reads what the connection holds; *received is when it came in.
+    ssize_t receive(uint8_t* buffer, size_t size, Clock::time_point* received);
     // Feeds received bytes through the loader; false once the connection is to end.
-    bool handleBytes(const uint8_t* data, size_t length);
+    bool handleBytes(const uint8_t* data, size_t length, Clock::time_point received);
     // The request that `byte` completes, if any (mutex_ held).
     bool takeByte(uint8_t byte, Request* request);
     std::string answerRecord(const std::string& text);  // mutex_ held
