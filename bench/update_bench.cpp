@@ -24,6 +24,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "command_channel.h"
@@ -395,7 +396,12 @@ int main(int argc, char** argv)
                 continue;
             DeviceEmulatorOptions options = paced;
             options.replyLatencyMs = latency;
-            const Run run = coreWrite(tcp, small, options);
+            Run run;
+            Run bare;
+            if (latency == 0)
+                std::tie(run, bare) = sideBySide(tcp, small, options);
+            else
+                run = coreWrite(tcp, small, options);
             const double limit = static_cast<double>(run.lineBytes) * 10 / kLineBaud;
             std::string figure = std::string("whole write at 115200 baud, ") + (tcp ? "TCP" : "pseudo-terminal") +
                                  ", " + sizeText(small.size()) + ", " + std::to_string(run.records) + " records";
@@ -403,7 +409,6 @@ int main(int argc, char** argv)
             std::string result = format("%.1f %% of the line's limit", 100 * limit / run.seconds);
             if (latency == 0) {
                 // The bare loop on the same paced line: what the emulator and the host add.
-                const Run bare = bareLoop(tcp, small, options);
                 reference += format(", bare loop %.2f s", bare.seconds) + failed(bare);
                 result += format(" (bare loop %.1f %%)", 100 * limit / bare.seconds);
                 if (!tcp)
