@@ -1,13 +1,30 @@
-// kt5cu_bench: figures for the update core. How fast the image is checked and
-// cut into records, and how long a whole write takes against the emulator
-// over TCP and over a pseudo-terminal (one request outstanding at a time, so
-// the round trip per record decides).
+// kt5cu_bench: figures for the update core, each beside a reference measured
+// in the same run. The whole write (the update core with its command channel)
+// against the bare request/reply loop over the same emulator; the write on a
+// line paced at 115200 baud against the line's own limit, also behind a USB
+// serial adapter's latency timer; the peak memory of a whole update by the
+// console program against the image's size.
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <arpa/inet.h>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "command_channel.h"
@@ -19,9 +36,13 @@
 #include "link.h"
 #include "protocol.h"
 
+extern char** environ;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr int kLineBaud = 115200;
+constexpr int kRounds = 3;  // each side-by-side figure is the median of this many runs
 
 // A window that carries out every command and shows nothing.
 class SilentView : public CommandView {
@@ -40,17 +61,280 @@ public:
     void resetProgress() override {}
 };
 
-void loadInto(UpdateContext* ctx, const std::string& image)
+double secondsSince(Clock::time_point start)
 {
-    ctx->imageSize = static_cast<int32_t>(image.size());
-    ctx->imageData = static_cast<uint8_t*>(std::malloc(image.size()));
-    std::memcpy(ctx->imageData, image.data(), image.size());
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// An image file of about `fileBytes` bytes, `perRecord` data bytes a record.
+std::string imageOfSize(size_t fileBytes, size_t perRecord)
+{
+    const size_t lineBytes = 13 + 2 * perRecord;
+    return imageOfData(1, 2, std::vector<uint8_t>(fileBytes / lineBytes * perRecord, 0x5A), perRecord);
+}
+
+std::string sizeText(size_t bytes)
+{
+    char text[32];
+    if (bytes >= (1u << 20))
+        std::snprintf(text, sizeof text, "%.1f MiB", bytes / 1048576.0);
+    else
+        std::snprintf(text, sizeof text, "%.0f KiB", bytes / 1024.0);
+    return text;
+}
+
+// What one run of the emulator took and carried.
+struct Run {
+    double seconds = 0;
+    bool ok = false;
+    int records = 0;
+    long long lineBytes = 0;  // every byte of every request and reply
+};
+
+Run finish(Clock::time_point start, bool ok, DeviceEmulator& device)
+{
+    Run run;
+    run.seconds = secondsSince(start);
+    device.stop();
+    const DeviceCounters c = device.counters();
+    run.ok = ok && c.completeWrites == 1;
+    run.records = c.records;
+    run.lineBytes = c.bytesReceived + c.bytesSent;
+    return run;
+}
+
+// The emulator on the given transport; the caller checks it started.
+bool startDevice(DeviceEmulator& device, bool tcp)
+{
+    std::string error;
+    if (!(tcp ? device.startTcp(&error) : device.startPty(&error))) {
+        std::fprintf(stderr, "kt5cu_bench: emulator: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The whole write by the update core: open, enter, every record, verify,
+// quit, close, with the command channel handled on this thread.
+Run coreWrite(bool tcp, const std::string& image, DeviceEmulatorOptions options)
+{
+    DeviceEmulator device(options);
+    if (!startDevice(device, tcp))
+        return {};
+    UpdateContext ctx{};
+    initUpdateContext(&ctx);
+    ctx.imageMinor = 0x02;
+    ctx.imageMajor = 0x01;
+    std::vector<uint8_t> bytes(image.begin(), image.end());
+    ctx.imageData = bytes.data();
+    ctx.imageSize = static_cast<int32_t>(bytes.size());
+    if (tcp) {
+        ctx.method = Network;
+        std::snprintf(ctx.ipText, sizeof ctx.ipText, "127.0.0.1");
+        ctx.tcpPort = device.port();
+    } else {
+        ctx.method = Serial;
+        std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+    }
+    CommandWindow window;
+    SilentView view;
+    bool ok = false;
+    const auto start = Clock::now();
+    std::thread worker([&] {
+        ok = openLink(&window, &ctx) && writeImage(&window, &ctx);
+        quitUpdateMode(&window, &ctx);
+        closeLink(&window, &ctx);
+        window.close();
+    });
+    while (auto command = window.nextCommand(std::chrono::seconds(60)))
+        handleUpdateCommand(&window, view, &ctx, command->code, command->argument);
+    worker.join();
+    ctx.imageData = nullptr;
+    return finish(start, ok, device);
+}
+
+// The same exchanges as the whole write, cut by the same code.
+struct Exchange {
+    std::string request;
+    size_t replyLength;
+};
+
+std::vector<Exchange> exchangesOf(const std::string& image)
+{
+    std::vector<Exchange> exchanges{{"S", 2}};
+    const auto* data = reinterpret_cast<const uint8_t*>(image.data());
+    uint8_t record[kBufferSize];
+    for (size_t cursor = kVersionLineSize; cursor < image.size();) {
+        const int length = cutRecord(data + cursor, data + image.size(), record);
+        if (length == 0)
+            break;
+        exchanges.push_back({std::string(reinterpret_cast<const char*>(record), static_cast<size_t>(length)), 3});
+        cursor += static_cast<size_t>(length) + 2;
+    }
+    exchanges.push_back({std::string{'\x02', '\x01'}, 4});
+    exchanges.push_back({"Q", 1});
+    return exchanges;
+}
+
+// The bare loop: one thread, a blocking descriptor, write the request, read
+// until the reply is complete, and on to the next.
+Run bareLoop(bool tcp, const std::string& image, DeviceEmulatorOptions options)
+{
+    const std::vector<Exchange> exchanges = exchangesOf(image);
+    DeviceEmulator device(options);
+    if (!startDevice(device, tcp))
+        return {};
+    const auto start = Clock::now();
+    int fd = -1;
+    if (tcp) {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(device.port());
+        peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    } else {
+        fd = open(device.ptyPath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios settings{};
+        if (fd >= 0 && tcgetattr(fd, &settings) == 0) {
+            cfmakeraw(&settings);
+            settings.c_cc[VMIN] = 1;
+            settings.c_cc[VTIME] = 0;
+            tcsetattr(fd, TCSANOW, &settings);
+        }
+    }
+    bool ok = fd >= 0;
+    char reply[16];
+    for (size_t i = 0; ok && i < exchanges.size(); ++i) {
+        const Exchange& exchange = exchanges[i];
+        ok = write(fd, exchange.request.data(), exchange.request.size()) ==
+             static_cast<ssize_t>(exchange.request.size());
+        for (size_t got = 0; ok && got < exchange.replyLength;) {
+            const ssize_t n = read(fd, reply + got, exchange.replyLength - got);
+            ok = n > 0;
+            got += ok ? static_cast<size_t>(n) : 0;
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    return finish(start, ok, device);
+}
+
+using Runner = std::function<Run(bool, const std::string&, DeviceEmulatorOptions)>;
+
+// Medians of the whole write and of the bare loop, their runs interleaved so
+// that a busy moment on the machine falls on both alike.
+std::pair<Run, Run> sideBySide(bool tcp, const std::string& image, const DeviceEmulatorOptions& options)
+{
+    std::vector<double> core;
+    std::vector<double> bare;
+    std::pair<Run, Run> result;
+    for (int i = 0; i < kRounds; ++i) {
+        result.first = coreWrite(tcp, image, options);
+        result.second = bareLoop(tcp, image, options);
+        core.push_back(result.first.seconds);
+        bare.push_back(result.second.seconds);
+        if (!result.first.ok || !result.second.ok)
+            break;
+    }
+    result.first.seconds = median(core);
+    result.second.seconds = median(bare);
+    return result;
+}
+
+// The console program's whole update over a pseudo-terminal: its time and the
+// peak of its resident memory (VmHWM, read from /proc while it runs: the
+// rusage of a child started by posix_spawn also counts this process).
+struct ConsoleRun {
+    bool ok = false;
+    double seconds = 0;
+    long peakKiB = 0;
+};
+
+long highWaterKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+ConsoleRun consoleUpdate(const std::filesystem::path& imagePath)
+{
+    ConsoleRun result;
+    DeviceEmulator device;
+    if (!startDevice(device, false))
+        return result;
+    std::vector<std::string> arguments{KT5CUFIRM_PATH, "--device", device.ptyPath(), "--image", imagePath.string(),
+                                       "--yes"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, KT5CUFIRM_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return result;
+    int status = 0;
+    for (;;) {
+        const long now = highWaterKiB(pid);
+        result.peakKiB = std::max(result.peakKiB, now);
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    result.seconds = secondsSince(start);
+    device.stop();
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && device.counters().completeWrites == 1;
+    return result;
+}
+
+void row(const std::string& figure, const std::string& measured, const std::string& reference,
+         const std::string& result, const std::string& target)
+{
+    std::printf("| %s | %s | %s | %s | %s |\n", figure.c_str(), measured.c_str(), reference.c_str(), result.c_str(),
+                target.c_str());
+    std::fflush(stdout);
+}
+
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...)
+{
+    char text[128];
+    va_list arguments;
+    va_start(arguments, pattern);
+    std::vsnprintf(text, sizeof text, pattern, arguments);
+    va_end(arguments);
+    return text;
+}
+
+std::string failed(const Run& run)
+{
+    return run.ok ? "" : " (FAILED)";
 }
 
 void benchImageCheck()
 {
+    const std::string image = imageOfData(1, 2, std::vector<uint8_t>(1 << 20, 0x5A), 32);
     UpdateContext ctx{};
-    loadInto(&ctx, imageOfData(1, 2, std::vector<uint8_t>(1 << 20, 0x5A), 32));
+    std::vector<uint8_t> bytes(image.begin(), image.end());
+    ctx.imageData = bytes.data();
+    ctx.imageSize = static_cast<int32_t>(bytes.size());
     const int rounds = 20;
     const auto start = Clock::now();
     int records = 0;
@@ -66,63 +350,96 @@ void benchImageCheck()
             ++records;
         }
     }
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("image check and cut: %d x %.1f KiB image, %.0f MiB/s, %.0f records/ms\n", rounds,
-                ctx.imageSize / 1024.0, rounds * ctx.imageSize / seconds / (1 << 20), records / seconds / 1000);
-    std::free(ctx.imageData);
-}
-
-void benchWrite(const char* name, DeviceEmulator& device, UpdateContext* ctx, size_t dataSize)
-{
-    loadInto(ctx, imageOfData(1, 2, std::vector<uint8_t>(dataSize, 0x5A), 32));
-    CommandWindow window;
-    SilentView view;
-    bool ok = false;
-    const auto start = Clock::now();
-    std::thread worker([&] {
-        ok = openLink(&window, ctx) && writeImage(&window, ctx);
-        quitUpdateMode(&window, ctx);
-        closeLink(&window, ctx);
-        window.close();
-    });
-    while (auto command = window.nextCommand(std::chrono::seconds(60)))
-        handleUpdateCommand(&window, view, ctx, command->code, command->argument);
-    worker.join();
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const int records = device.counters().records;
-    std::printf("%s: %s, %d records, %.1f KiB of image in %.2f s: %.0f records/s, %.0f KiB/s\n", name,
-                ok ? "written and verified" : "FAILED", records, ctx->imageSize / 1024.0, seconds,
-                records / seconds, ctx->imageSize / 1024.0 / seconds);
-    std::free(ctx->imageData);
-    ctx->imageData = nullptr;
+    const double seconds = secondsSince(start);
+    std::printf("image check and cut: %d x %s image, %.0f MiB/s, %.0f records/ms\n\n", rounds,
+                sizeText(bytes.size()).c_str(), rounds * ctx.imageSize / seconds / (1 << 20),
+                records / seconds / 1000);
+    ctx.imageData = nullptr;
 }
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    benchImageCheck();
-
-    UpdateContext ctx{};
-    initUpdateContext(&ctx);
-    ctx.imageMinor = 0x02;
-    ctx.imageMajor = 0x01;
-
-    DeviceEmulatorOptions options;
-    options.port = 0;
-    DeviceEmulator tcp(options);
-    if (tcp.startTcp()) {
-        ctx.method = Network;
-        std::snprintf(ctx.ipText, sizeof ctx.ipText, "127.0.0.1");
-        ctx.tcpPort = tcp.port();
-        benchWrite("TCP loopback", tcp, &ctx, 128 * 1024);
+    // One part only, when named: loop, line or memory.
+    const std::string part = argc > 1 ? argv[1] : "";
+    const auto wanted = [&part](const char* name) { return part.empty() || part == name; };
+    if (argc > 2 || !(part.empty() || part == "loop" || part == "line" || part == "memory")) {
+        std::fprintf(stderr, "Usage: kt5cu_bench [loop|line|memory]\n");
+        return 2;
     }
-    DeviceEmulator pty;
-    if (pty.startPty()) {
-        ctx.method = Serial;
-        std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", pty.ptyPath().c_str());
-        benchWrite("pseudo-terminal", pty, &ctx, 128 * 1024);
+    if (part.empty())
+        benchImageCheck();
+    row("Figure", "Measured", "Reference", "Result", "Target");
+    row("---", "---", "---", "---", "---");
+
+    // The update core against the bare loop, unpaced: what the core adds.
+    const std::string large = imageOfSize(1u << 20, 32);
+    for (const bool tcp : {true, false}) {
+        if (!wanted("loop"))
+            break;
+        const auto [core, bare] = sideBySide(tcp, large, {});
+        row(std::string("whole write, ") + (tcp ? "TCP loopback" : "pseudo-terminal") + ", " +
+                sizeText(large.size()) + ", " + std::to_string(core.records) + " records",
+            format("%.2f s", core.seconds) + failed(core), format("bare loop %.2f s", bare.seconds) + failed(bare),
+            format("%.2f x", core.seconds / bare.seconds), tcp ? "<= 1.2 x" : "");
     }
-    std::printf("heap: the image file is the only block the update allocates\n");
+
+    // At the field's line rate: against the time the line itself needs.
+    const std::string small = imageOfSize(32u << 10, 32);
+    DeviceEmulatorOptions paced;
+    paced.baud = kLineBaud;
+    double unheld = 0;
+    for (const int latency : {0, 16, 1}) {
+        for (const bool tcp : {false, true}) {
+            if ((latency != 0 && tcp) || !wanted("line"))
+                continue;
+            DeviceEmulatorOptions options = paced;
+            options.replyLatencyMs = latency;
+            Run run;
+            Run bare;
+            if (latency == 0)
+                std::tie(run, bare) = sideBySide(tcp, small, options);
+            else
+                run = coreWrite(tcp, small, options);
+            const double limit = static_cast<double>(run.lineBytes) * 10 / kLineBaud;
+            std::string figure = std::string("whole write at 115200 baud, ") + (tcp ? "TCP" : "pseudo-terminal") +
+                                 ", " + sizeText(small.size()) + ", " + std::to_string(run.records) + " records";
+            std::string reference = format("line's limit %.2f s", limit);
+            std::string result = format("%.1f %% of the line's limit", 100 * limit / run.seconds);
+            if (latency == 0) {
+                // The bare loop on the same paced line: what the emulator and the host add.
+                reference += format(", bare loop %.2f s", bare.seconds) + failed(bare);
+                result += format(" (bare loop %.1f %%)", 100 * limit / bare.seconds);
+                if (!tcp)
+                    unheld = run.seconds;
+            } else {
+                figure += ", replies held by a " + std::to_string(latency) + " ms latency timer";
+                result += format(", %.2f x unheld (%.1f ms a record)", run.seconds / unheld,
+                                 1000 * run.seconds / std::max(run.records, 1));
+            }
+            row(figure, format("%.2f s", run.seconds) + failed(run), reference, result,
+                latency == 0 ? ">= 98 %" : "");
+        }
+    }
+
+    if (!wanted("memory"))
+        return 0;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("kt5cu_bench." + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    for (const size_t size : {size_t{32} << 10, size_t{4} << 20}) {
+        const std::string image = imageOfSize(size, size > (1u << 20) ? 128 : 32);
+        const auto path = folder / "kt58netcu.hex";
+        std::ofstream(path, std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+        const ConsoleRun run = consoleUpdate(path);
+        const double imageMiB = image.size() / 1048576.0;
+        row("peak memory of a whole update (kt5cufirm, pseudo-terminal), " + sizeText(image.size()) + " image",
+            format("%.1f MiB", run.peakKiB / 1024.0) + (run.ok ? "" : " (FAILED)"),
+            format("image %.2f MiB", imageMiB), format("image + %.1f MiB (update %.1f s)",
+                                                       run.peakKiB / 1024.0 - imageMiB, run.seconds),
+            "<= image + 4 MiB");
+    }
+    std::filesystem::remove_all(folder);
     return 0;
 }

@@ -5,11 +5,17 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -136,6 +142,7 @@ bool DeviceEmulator::startPty(std::string* error)
     connection_ = master;
     connectionIsSocket_ = false;
     ptyPath_ = name;
+    startLine();
     if (!startThread(error)) {
         closeFd(connection_);
         closeFd(ptySlave_);
@@ -173,6 +180,14 @@ void DeviceEmulator::stop()
 
 void DeviceEmulator::serve()
 {
+    // Pacing sleeps for fractions of a byte's time: ask for wake-ups close to
+    // them, and, where allowed, for the processor before the host's programs,
+    // as the line and the device run whatever the host is busy with.
+    prctl(PR_SET_TIMERSLACK, 1000UL, 0UL, 0UL, 0UL);
+    if (options_.baud > 0 || options_.replyLatencyMs > 0) {
+        const sched_param priority{sched_get_priority_min(SCHED_FIFO)};
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority);
+    }
     uint8_t buffer[4096];
     for (;;) {
         pollfd entries[2] = {{wakeRead_, POLLIN, 0}, {-1, POLLIN, 0}};
@@ -195,18 +210,52 @@ void DeviceEmulator::serve()
                 continue;
             const int yes = 1;
             setsockopt(accepted, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+            // A paced line starts when the host sent, not when this thread woke.
+            if (options_.baud > 0)
+                setsockopt(accepted, SOL_SOCKET, SO_TIMESTAMPNS, &yes, sizeof yes);
             connection_ = accepted;
             connectionIsSocket_ = true;
+            startLine();
             std::lock_guard<std::mutex> lock(mutex_);
             ++counters_.connections;
             continue;
         }
-        const ssize_t n = read(connection_, buffer, sizeof buffer);
+        Clock::time_point received;
+        const ssize_t n = receive(buffer, sizeof buffer, &received);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
-        if (n <= 0 || !handleBytes(buffer, static_cast<size_t>(n)))
+        if (n <= 0 || !handleBytes(buffer, static_cast<size_t>(n), received))
             closeConnection();
     }
+}
+
+ssize_t DeviceEmulator::receive(uint8_t* buffer, size_t size, Clock::time_point* received)
+{
+    *received = Clock::now();
+    if (!connectionIsSocket_)
+        return read(connection_, buffer, size);
+    iovec piece{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &piece;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(connection_, &message, 0);
+    for (cmsghdr* c = n > 0 ? CMSG_FIRSTHDR(&message) : nullptr; c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_TIMESTAMPNS)
+            continue;
+        // The kernel's arrival stamp is wall-clock time: take its age.
+        timespec stamp{};
+        std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+        const auto arrived = std::chrono::system_clock::time_point(std::chrono::duration_cast<
+            std::chrono::system_clock::duration>(std::chrono::seconds(stamp.tv_sec) +
+                                                 std::chrono::nanoseconds(stamp.tv_nsec)));
+        const auto age = std::chrono::system_clock::now() - arrived;
+        if (age > age.zero() && age < std::chrono::seconds(1))
+            *received -= std::chrono::duration_cast<Clock::duration>(age);
+    }
+    return n;
 }
 
 void DeviceEmulator::closeConnection()
@@ -219,8 +268,25 @@ void DeviceEmulator::closeConnection()
     pending_.clear();
 }
 
-bool DeviceEmulator::handleBytes(const uint8_t* data, size_t length)
+void DeviceEmulator::startLine()
 {
+    rxLineFree_ = txLineFree_ = adapterEpoch_ = Clock::now();
+}
+
+DeviceEmulator::Clock::duration DeviceEmulator::lineTime(long long bytes) const
+{
+    if (options_.baud <= 0)
+        return Clock::duration::zero();
+    const double nanoseconds = static_cast<double>(bytes) * 10 * 1e9 / options_.baud;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(std::llround(nanoseconds)));
+}
+
+bool DeviceEmulator::handleBytes(const uint8_t* data, size_t length, Clock::time_point received)
+{
+    // The bytes came in one after the other on the line, starting no sooner
+    // than they were received.
+    const Clock::time_point lineStart = std::max(received, rxLineFree_);
+    rxLineFree_ = lineStart + lineTime(static_cast<long long>(length));
     for (size_t i = 0; i < length; ++i) {
         Request request{};
         bool complete;
@@ -229,6 +295,7 @@ bool DeviceEmulator::handleBytes(const uint8_t* data, size_t length)
             ++counters_.bytesReceived;
             complete = takeByte(data[i], &request);
         }
+        request.arrived = lineStart + lineTime(static_cast<long long>(i) + 1);
         if (complete && !reply(request))
             return false;
     }
@@ -401,24 +468,56 @@ bool DeviceEmulator::reply(const Request& request)
         answer += answer;
 
     int delay = request.kind == Kind::Enter ? options_.eraseDelayMs : 0;
+    if (request.kind == Kind::Record)
+        delay += options_.programMs;
     if (auto late = options_.lateReplies.find(number); late != options_.lateReplies.end())
         delay += late->second;
-    bool sent = pause(delay);
-    if (sent && !answer.empty()) {
-        const auto* bytes = reinterpret_cast<const uint8_t*>(answer.data());
-        if (options_.pieceDelayMs < 0) {
-            sent = sendAll(bytes, answer.size());
-        } else {
-            for (size_t i = 0; sent && i < answer.size(); ++i)
-                sent = (i == 0 || pause(options_.pieceDelayMs)) && sendAll(bytes + i, 1);
-        }
-    }
+    // The device answers once the whole request is in, and any hold has passed.
+    bool sent = pauseUntil(request.arrived) && pause(delay);
+    if (sent && !answer.empty())
+        sent = transmit(answer);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++answered_;
     }
     answeredSignal_.notify_all();
     return sent && keepConnection;
+}
+
+bool DeviceEmulator::transmit(const std::string& answer)
+{
+    // Each byte is on the host's side of the line when its 10 bits are through,
+    // and, behind an adapter with a latency timer, only at the timer's next tick.
+    const bool pieces = options_.pieceDelayMs >= 0;
+    const auto tick = std::chrono::milliseconds(options_.replyLatencyMs);
+    Clock::time_point ready = Clock::now();
+    std::vector<Clock::time_point> delivered;
+    for (size_t i = 0; i < answer.size(); ++i) {
+        if (pieces && i > 0)
+            ready += std::chrono::milliseconds(options_.pieceDelayMs);
+        txLineFree_ = std::max(ready, txLineFree_) + lineTime(1);
+        Clock::time_point at = txLineFree_;
+        if (tick.count() > 0) {
+            const auto ticks = (at - adapterEpoch_ + tick - Clock::duration(1)) / tick;
+            at = adapterEpoch_ + ticks * tick;
+        }
+        delivered.push_back(at);
+    }
+    // A reply goes out in one write once it is through (the host waits for all
+    // of it anyway, and each write costs it a wake-up), or at each tick behind
+    // an adapter, or byte by byte when told to.
+    if (!pieces && tick.count() == 0)
+        std::fill(delivered.begin(), delivered.end(), delivered.back());
+    const auto* bytes = reinterpret_cast<const uint8_t*>(answer.data());
+    for (size_t first = 0; first < answer.size();) {
+        size_t end = first + 1;
+        while (!pieces && end < answer.size() && delivered[end] == delivered[first])
+            ++end;
+        if (!pauseUntil(delivered[first]) || !sendAll(bytes + first, end - first))
+            return false;
+        first = end;
+    }
+    return true;
 }
 
 bool DeviceEmulator::sendAll(const uint8_t* data, size_t length)
@@ -432,21 +531,37 @@ bool DeviceEmulator::sendAll(const uint8_t* data, size_t length)
             return false;
         data += n;
         length -= static_cast<size_t>(n);
+        std::lock_guard<std::mutex> lock(mutex_);
+        counters_.bytesSent += n;
     }
     return true;
 }
 
 bool DeviceEmulator::pause(int milliseconds)
 {
-    if (milliseconds <= 0)
-        return true;
+    return milliseconds <= 0 || pauseUntil(Clock::now() + std::chrono::milliseconds(milliseconds));
+}
+
+bool DeviceEmulator::pauseUntil(Clock::time_point deadline)
+{
+    // When pacing, the last stretch is waited out awake: a sleeping thread
+    // wakes tens of microseconds late, a fair part of a byte's time.
+    const bool precise = options_.baud > 0 || options_.replyLatencyMs > 0;
+    constexpr long long kAwakeNs = 100000;
     pollfd entry{wakeRead_, POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
+        long long left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
             return true;
-        const int ready = poll(&entry, 1, static_cast<int>(left.count()));
+        if (precise && left <= kAwakeNs) {
+            while (Clock::now() < deadline) {
+            }
+            return true;
+        }
+        if (precise)
+            left -= kAwakeNs;
+        const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+        const int ready = ppoll(&entry, 1, &wait, nullptr);
         if (ready > 0)
             return false;
         if (ready < 0 && errno != EINTR)

@@ -34,6 +34,12 @@ struct DeviceEmulatorOptions {
     int closeAfterRecords = 0;           // the connection closes once this many records were answered
     std::map<int, int> lateReplies;      // request -> pause before its reply, in milliseconds
     std::set<int> doubledReplies;        // requests whose reply goes out twice in one piece
+
+    // Line and device timing; 0 leaves each off.
+    int baud = 0;                        // both directions paced at this rate, 10 bits a byte
+    int programMs = 0;                   // each record's reply held this long (the device programs it)
+    int replyLatencyMs = 0;              // replies reach the host only at the ticks of a USB serial
+                                         // adapter's latency timer of this period
 };
 
 struct DeviceCounters {
@@ -48,6 +54,7 @@ struct DeviceCounters {
     int completeWrites = 0;              // verifies that followed a whole, clean write
     int strayBytes = 0;                  // bytes that were part of no request
     long long bytesReceived = 0;
+    long long bytesSent = 0;
 };
 
 // The programmed memory from its lowest programmed address to its highest,
@@ -91,6 +98,7 @@ public:
     std::string summary() const;
 
 private:
+    using Clock = std::chrono::steady_clock;
     enum class Mode { Idle, Update, AwaitVerify };
     enum class Kind { Identify, Enter, Record, Verify, Quit };
     struct Request {
@@ -98,20 +106,29 @@ private:
         int number;
         int record;  // the record's number; 0 for other requests
         std::string reply;
+        Clock::time_point arrived;  // when its last byte was in, at the line's rate
     };
 
     bool startThread(std::string* error);
     void serve();
+    // Reads what the connection holds; *received is when it came in.
+    ssize_t receive(uint8_t* buffer, size_t size, Clock::time_point* received);
     // Feeds received bytes through the loader; false once the connection is to end.
-    bool handleBytes(const uint8_t* data, size_t length);
+    bool handleBytes(const uint8_t* data, size_t length, Clock::time_point received);
     // The request that `byte` completes, if any (mutex_ held).
     bool takeByte(uint8_t byte, Request* request);
     std::string answerRecord(const std::string& text);  // mutex_ held
     std::string answerVerify(uint8_t minor, uint8_t major);  // mutex_ held
     bool reply(const Request& request);
+    // Sends `answer` as the line and the adapter would deliver it.
+    bool transmit(const std::string& answer);
     bool sendAll(const uint8_t* data, size_t length);
+    // The time `bytes` bytes take on the line; zero when it is not paced.
+    Clock::duration lineTime(long long bytes) const;
     // Sleeps, but returns false at once when the emulator is being stopped.
     bool pause(int milliseconds);
+    bool pauseUntil(Clock::time_point deadline);
+    void startLine();
     void closeConnection();
 
     DeviceEmulatorOptions options_;
@@ -124,6 +141,9 @@ private:
     uint16_t boundPort_ = 0;
     std::string ptyPath_;
     std::thread thread_;
+    Clock::time_point rxLineFree_;  // when the line from the host is idle again
+    Clock::time_point txLineFree_;  // when the line to the host is idle again
+    Clock::time_point adapterEpoch_;  // the first tick of the adapter's latency timer
 
     mutable std::mutex mutex_;
     mutable std::condition_variable answeredSignal_;

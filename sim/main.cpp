@@ -30,6 +30,13 @@ constexpr const char* kHelp =
     "  --tag T                tag byte of the \"M\" and \"V\" replies, hex (default 01)\n"
     "  --dump FILE            at the end, write the programmed memory to FILE (binary,\n"
     "                         from the lowest programmed address; gaps are FF)\n"
+    "Timing (the emulator answers as fast as the host allows without these):\n"
+    "  --baud N               pace both directions as a serial line of N baud would,\n"
+    "                         10 bits a byte: a reply starts once the request's bytes\n"
+    "                         are through and goes out no faster than the line\n"
+    "  --program-ms N         hold each record's reply N ms (the device programming it)\n"
+    "  --reply-latency-ms N   hold each reply as a USB serial adapter's latency timer of\n"
+    "                         N ms would: bytes reach the host at its next tick\n"
     "Faults (requests and records count from 1):\n"
     "  --silent-from N        no reply to request N and every later one\n"
     "  --short-reply N:LEN    only the first LEN bytes of request N's reply\n"
@@ -140,6 +147,18 @@ bool applyOption(std::string_view name, std::string_view value, Settings& settin
             d.doubledReplies.insert(n);
         return true;
     }
+    if (name == "baud") {
+        if (!parseNumber(value, 50, 10000000, 10, &number))
+            return false;
+        d.baud = static_cast<int>(number);
+        return true;
+    }
+    if (name == "program-ms" || name == "reply-latency-ms") {
+        if (!parseNumber(value, 0, 600000, 10, &number))
+            return false;
+        (name == "program-ms" ? d.programMs : d.replyLatencyMs) = static_cast<int>(number);
+        return true;
+    }
     if (name == "erase-delay" || name == "split-replies") {
         if (!parseNumber(value, 0, 600000, 10, &number))
             return false;
@@ -243,6 +262,14 @@ int main(int argc, char** argv)
         std::printf("kt58sim: serial port %s\n", device.ptyPath().c_str());
     else
         std::printf("kt58sim: listening on %s:%u\n", settings.device.address.c_str(), unsigned{device.port()});
+
+    const DeviceEmulatorOptions& timing = settings.device;
+    if (timing.baud > 0)
+        std::printf("kt58sim: line paced at %d baud, 10 bits a byte\n", timing.baud);
+    if (timing.programMs > 0)
+        std::printf("kt58sim: each record's reply held %d ms\n", timing.programMs);
+    if (timing.replyLatencyMs > 0)
+        std::printf("kt58sim: replies held by a %d ms latency timer\n", timing.replyLatencyMs);
 
     int exchanges = 0;
     settings.xport.onExchange = [&exchanges](const XportExchange& exchange) {

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -87,7 +88,9 @@ TEST(Kt58sim, ExitCodesAndAWholeUpdateOverTcpWithItsDump)
     std::string output;
     EXPECT_EQ(Sim({"--help"}).end(0, &output), 0);
     EXPECT_NE(output.find("Usage: kt58sim"), std::string::npos);
-    for (const char* bad : {"--port=70000", "--no-such-option"}) {
+    EXPECT_NE(output.find("--reply-latency-ms N"), std::string::npos);
+    for (const char* bad : {"--port=70000", "--no-such-option", "--baud=0", "--baud=fast", "--program-ms=-1",
+                            "--reply-latency-ms=1x"}) {
         output.clear();
         EXPECT_EQ(Sim({bad}).end(0, &output), 2) << bad;
         EXPECT_EQ(output.rfind("kt58sim: ", 0), 0u) << output;
@@ -136,6 +139,76 @@ TEST(Kt58sim, ExitCodesAndAWholeUpdateOverTcpWithItsDump)
     std::ifstream in(dump, std::ios::binary);
     const std::vector<uint8_t> held{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     EXPECT_EQ(held, imageMemory(image)) << "the dump holds other data than the image";
+}
+
+// The line's pace and the device's and adapter's holds change when replies
+// go out, never what they carry: a whole update still goes through, over
+// either transport, and the program says which timing it applies.
+TEST(Kt58sim, TimingOptionsKeepEveryReplyIntact)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string timingLines;
+    };
+    const Case cases[] = {
+        {{"--port=0", "--baud", "115200"}, "kt58sim: line paced at 115200 baud, 10 bits a byte\n"},
+        {{"--pty", "--baud=9600", "--program-ms=3", "--reply-latency-ms", "2"},
+         "kt58sim: line paced at 9600 baud, 10 bits a byte\nkt58sim: each record's reply held 3 ms\n"
+         "kt58sim: replies held by a 2 ms latency timer\n"},
+        {{"--port=0", "--reply-latency-ms=1", "--split-replies=0", "--baud=57600"},
+         "kt58sim: line paced at 57600 baud, 10 bits a byte\nkt58sim: replies held by a 1 ms latency timer\n"},
+    };
+    setProtocolWaitsForTests({2000, 300});
+    const std::string image = sampleImage("0302", 6, 16);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.timingLines);
+        Sim sim(c.arguments);
+        const std::string first = sim.line();
+        std::string timing;
+        for (size_t lines = std::count(c.timingLines.begin(), c.timingLines.end(), '\n'); lines > 0; --lines)
+            timing += sim.line();
+        EXPECT_EQ(timing, c.timingLines);
+
+        UpdateContext ctx;
+        initUpdateContext(&ctx);
+        const std::string tcpPrefix = "kt58sim: listening on 127.0.0.1:";
+        const std::string ptyPrefix = "kt58sim: serial port ";
+        if (first.rfind(tcpPrefix, 0) == 0) {
+            ctx.method = Network;
+            std::snprintf(ctx.ipText, sizeof ctx.ipText, "127.0.0.1");
+            ctx.tcpPort = std::stoi(first.substr(tcpPrefix.size()));
+        } else {
+            ASSERT_EQ(first.rfind(ptyPrefix, 0), 0u) << first;
+            ctx.method = Serial;
+            std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s",
+                          first.substr(ptyPrefix.size(), first.size() - ptyPrefix.size() - 1).c_str());
+        }
+        std::vector<uint8_t> bytes(image.begin(), image.end());
+        ctx.imageData = bytes.data();
+        ctx.imageSize = static_cast<int32_t>(bytes.size());
+        ctx.imageMinor = 0x03;
+        ctx.imageMajor = 0x02;
+        RecordingView view;
+        int identified = 0;
+        int written = 0;
+        int quit = 0;
+        runOnWorker(&ctx, view, [&](WindowHandle window) {
+            if (openLink(window, &ctx) == 0)
+                return;
+            identified = identifyDevice(window, &ctx);
+            written = identified != 0 ? writeImage(window, &ctx) : 0;
+            quit = quitUpdateMode(window, &ctx);
+            closeLink(window, &ctx);
+        });
+        ctx.imageData = nullptr;
+        EXPECT_EQ(identified + written + quit, 3) << "identify, write and quit each accepted";
+
+        std::string summary;
+        EXPECT_EQ(sim.end(SIGTERM, &summary), 0);
+        EXPECT_NE(summary.find("7 records (0 bad), 1 verify, 1 quit, 0 stray bytes; 1 complete write(s)"),
+                  std::string::npos)
+            << summary;
+    }
 }
 
 } // namespace
