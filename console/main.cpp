@@ -155,8 +155,6 @@ int main(int argc, char** argv)
     case CommandAction::Run:
         break;
     }
-    for (const std::string& warning : line.warnings)
-        sayLine(stderr, ConsoleText::Warning, {warning});
 
     UpdateContext* ctx = &updateContext;
     initUpdateContext(ctx);
@@ -175,6 +173,8 @@ int main(int argc, char** argv)
     const bool traceOnStandardError = line.trace && line.traceFile.empty();
 
     applyTestWaits();
+    for (const std::string& warning : line.warnings)
+        sayLine(stderr, ConsoleText::Warning, {warning});
     const std::string address = ctx->ipText;
     options.interactive = isTerminal(stdin);
     // A trace on the terminal shares its lines with the progress: plain lines then.
