@@ -392,7 +392,7 @@ TEST_F(ConsoleRun, CheckReadsTheImageAndTheDeviceAndErasesNothing)
     };
     const Case cases[] = {
         {{"--check", "--image", imageFile}, summary, nullptr},
-        {{"--check", "--image", imageFile, "--device", device.ptyPath()}, summary, &device},
+        {{"--check", "--image", imageFile, "--device", device.ptyPath(), "--yes"}, summary, &device},
         {{"--check", "--image", imageFile, "--method", "network", "--ip", "127.0.0.1", "--tcp-port",
           std::to_string(net.port())},
          summary, &net},
