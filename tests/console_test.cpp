@@ -157,6 +157,9 @@ Outcome runConsole(Strings args, Strings locale = {})
     return ConsoleProcess(std::move(args), std::move(locale)).wait();
 }
 
+// The width of the terminals the tests make: narrower than any bar at its widest.
+constexpr int kTerminalColumns = 40;
+
 // Runs kt5cufirm on a terminal, standard error in `errFile`, and at its
 // question types `answer`, or sends `signal` when it is not 0; what the
 // terminal showed.
@@ -165,7 +168,10 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status, 
 {
     Invocation invocation(std::move(args), {"LC_ALL=C"});
     int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = kTerminalColumns;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
     if (pid < 0) {
         *status = -1;
         return "forkpty failed";
@@ -490,8 +496,14 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
         EXPECT_EQ(device.counters().erases, yes ? 1 : 0) << screen;
         if (yes) {  // the bar in place, last at the whole image but its version line, of its size + 3
             EXPECT_THAT(screen, HasSubstr("\r["));
-            EXPECT_THAT(screen, HasSubstr(std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) +
-                                          " bytes"));
+            const std::string last = std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) + " bytes";
+            EXPECT_THAT(screen, HasSubstr(last));
+            // Each drawing fits the terminal's width, so that none wraps.
+            for (size_t at = screen.find("\r["); at != std::string::npos; at = screen.find("\r[", at + 1)) {
+                const std::string drawn = screen.substr(at + 1, screen.find('\033', at) - at - 1);
+                EXPECT_LT(drawn.size(), static_cast<size_t>(kTerminalColumns)) << drawn;
+                EXPECT_EQ(drawn.front(), '[');
+            }
         }
     }
 }
