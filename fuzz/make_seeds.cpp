@@ -1,8 +1,9 @@
 // kt_fuzz_seeds: the seed inputs of the protocol and XPort fuzz targets, made
 // by asking the emulators: the device emulator's replies to a whole write of
 // an image, and the XPort emulator's datagrams for a switch and a restore.
-//   kt_fuzz_seeds protocol IMAGE OUTFILE
-//   kt_fuzz_seeds xport OUTFILE
+//   kt_fuzz_seeds protocol IMAGE OUTFILE   (also OUTFILE-correct: the same run
+//                                          with every reply left to the fake device)
+//   kt_fuzz_seeds xport OUTFILE            (also OUTFILE-correct)
 #include <arpa/inet.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -161,10 +162,21 @@ int main(int argc, char** argv)
     const std::string what = argc > 1 ? argv[1] : "";
     Bytes seed;
     bool made = false;
-    if (what == "protocol" && argc == 4)
+    if (what == "protocol" && argc == 4) {
         made = protocolSeed(argv[2], seed);
-    else if (what == "xport" && argc == 3)
+        // The image as it stands, then a marker for each of the replies.
+        const size_t imageEnd = made ? 2 + (seed[0] | static_cast<size_t>(seed[1]) << 8) : 0;
+        Bytes correct(seed.begin(), seed.begin() + static_cast<std::ptrdiff_t>(imageEnd));
+        for (size_t at = imageEnd; made && at < seed.size(); at += 1 + seed[at])
+            correct.push_back(0xFF);
+        std::ofstream(std::string(argv[3]) + "-correct", std::ios::binary)
+            .write(reinterpret_cast<const char*>(correct.data()), static_cast<std::streamsize>(correct.size()));
+    }
+    else if (what == "xport" && argc == 3) {
         made = xportSeed(seed);
+        // The same exchanges, every reply left to the fake XPort.
+        std::ofstream(std::string(argv[2]) + "-correct", std::ios::binary) << std::string(6, '\xFE');
+    }
     else {
         std::fputs("Usage: kt_fuzz_seeds protocol IMAGE OUTFILE | xport OUTFILE\n", stderr);
         return 2;

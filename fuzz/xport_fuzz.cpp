@@ -2,10 +2,12 @@
 // configuration channel. Each step of an exchange takes from the input: a
 // byte 251, 252 or 253 in front of the socket's open, bind or send makes that
 // step fail; a receive takes a length byte n (0: nothing arrived; more than
-// wanted: an over-long datagram, taken as an error) and up to n bytes. Whatever
-// the XPort sends, every socket is closed after its exchange, requests are
-// well formed, and a switch or restore that succeeds has read back the byte
-// it wrote; a restore puts back exactly the record saved before the switch.
+// wanted: an over-long datagram, taken as an error) and up to n bytes; n = 254
+// takes nothing and gives the reply of an XPort that applies every put at once.
+// Whatever the XPort sends, every socket is closed after its exchange, requests
+// are well formed, and a switch or restore that succeeds has read back the byte
+// it wrote; a restore puts back exactly the record saved before the switch;
+// with such an XPort and no failed step, both succeed and leave its record as it was.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -20,18 +22,43 @@ namespace {
 constexpr int kOpenFails = 251;
 constexpr int kBindFails = 252;
 constexpr int kSendFails = 253;
+constexpr int kCorrectReply = 254;
 constexpr SocketHandle kFakeSocket = 7;
 
 FuzzInput* datagrams = nullptr;
 int openSockets = 0;
 std::vector<std::vector<uint8_t>> requests;
 std::vector<std::vector<uint8_t>> received;  // every reply accepted whole, in order
+bool onlyCorrect = true;                     // no failed step, every reply from the XPort below
+uint8_t xportRecord[kSetupRecordSize];        // the setup as that XPort holds it
+
+// What an XPort that applies every put at once answers to `request`.
+std::vector<uint8_t> correctReply(const std::vector<uint8_t>& request)
+{
+    if (request == std::vector<uint8_t>{0, 0, 0, 0xF6}) {
+        std::vector<uint8_t> reply(kQueryReplySize, 0x20);
+        reply[0] = reply[1] = reply[2] = 0;
+        reply[3] = 0xF7;
+        return reply;
+    }
+    if (request == std::vector<uint8_t>{0, 0, 0, 0xF8}) {
+        std::vector<uint8_t> reply(xportRecord, xportRecord + kSetupRecordSize);
+        reply[3] = 0xF9;
+        return reply;
+    }
+    if (request.size() == kSetupRecordSize && request[3] == 0xFA) {
+        std::memcpy(xportRecord, request.data(), kSetupRecordSize);
+        return {0, 0, 0, 0xFB};
+    }
+    return {};
+}
 
 bool failsHere(int marker)
 {
     if (datagrams->peek(-1) != marker)
         return false;
     datagrams->next(0);
+    onlyCorrect = false;
     return true;
 }
 
@@ -70,13 +97,23 @@ int receiveUdp(WindowHandle, UpdateContext* ctx)
 {
     FUZZ_EXPECT(ctx->udpSocket == kFakeSocket);
     FUZZ_EXPECT(ctx->rxLength > 0 && ctx->rxLength <= kBufferSize);
-    const size_t offered = static_cast<size_t>(datagrams->next(0));
+    const int marker = datagrams->next(0);
     const size_t wanted = static_cast<size_t>(ctx->rxLength);
     size_t n = 0;
-    if (offered > wanted)
-        datagrams->skip(offered);
-    else
-        n = datagrams->take(ctx->rxBuffer, offered);
+    if (marker == kCorrectReply) {
+        const std::vector<uint8_t> reply = correctReply(requests.back());
+        if (reply.size() <= wanted) {
+            std::memcpy(ctx->rxBuffer, reply.data(), reply.size());
+            n = reply.size();
+        }
+    } else {
+        onlyCorrect = false;
+        const size_t offered = static_cast<size_t>(marker);
+        if (offered > wanted)
+            datagrams->skip(offered);
+        else
+            n = datagrams->take(ctx->rxBuffer, offered);
+    }
     ctx->rxLength = static_cast<int32_t>(n);
     if (n == wanted)
         received.emplace_back(ctx->rxBuffer, ctx->rxBuffer + n);
@@ -102,12 +139,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     datagrams = &input;
     requests.clear();
     received.clear();
+    onlyCorrect = true;
+    for (int i = 0; i < kSetupRecordSize; ++i)
+        xportRecord[i] = static_cast<uint8_t>(i * 7 + 3);
+    const uint8_t original = xportRecord[kSwitchedByte];
     static UpdateContext ctx;
     initUpdateContext(&ctx);
     std::memcpy(ctx.ipText, "127.0.0.1", 10);
 
     const int switched = switchXport(nullptr, &ctx);
     FUZZ_EXPECT(openSockets == 0 && ctx.udpSocket == kNoSocket);
+    FUZZ_EXPECT(switched || !onlyCorrect);
     if (!switched)
         return 0;
     // Query, get, put with byte 21 set to 8, get: the last record read holds 8.
@@ -119,6 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const int restored = restoreXport(nullptr, &ctx);
     FUZZ_EXPECT(openSockets == 0 && ctx.udpSocket == kNoSocket);
+    FUZZ_EXPECT((restored && xportRecord[kSwitchedByte] == original) || !onlyCorrect);
     if (restored) {
         // The saved record goes back as it was read, under the put-setup header.
         const std::vector<uint8_t>& back = requests[4];
