@@ -81,6 +81,7 @@ struct UpdateContext {
     int32_t xportChanged;      // 1 while the XPort may hold the switched setup: from the switch's
                                // put until a restore read back the right byte
     int32_t xportRepair;       // 1: the run only puts back the kept XPort setup (set by a front end)
+    int32_t checkOnly;         // 1: the run identifies the device and declines without asking (set by a front end)
 };
 
 inline constexpr int kDeviceVersionTag = 0;

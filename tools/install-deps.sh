@@ -19,6 +19,8 @@ have g++ || need+=(g++)
 have git || need+=(git)
 have unzip || need+=(unzip)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# CLI11, header-only: the console's command line (native and Windows builds).
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 # The Japanese locale sources and charmaps, for the console's EUC-JP output test.
 [ -f /usr/share/i18n/charmaps/EUC-JP.gz ] || need+=(locales)
 have clang++ || need+=(clang)
