@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "cancel.h"
 #include "command_channel.h"
@@ -177,4 +179,21 @@ bool writeFileAtomically(const std::string& path, const uint8_t* data, size_t si
 void removeFile(const std::string& path)
 {
     unlink(path.c_str());
+}
+
+std::string openDescriptors()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr)
+        return {};
+    std::set<int> open;
+    while (const dirent* entry = readdir(folder))
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9')
+            open.insert(std::atoi(entry->d_name));
+    open.erase(dirfd(folder));
+    closedir(folder);
+    std::string list;
+    for (int descriptor : open)
+        list += (list.empty() ? "" : " ") + std::to_string(descriptor);
+    return list;
 }

@@ -120,9 +120,7 @@ int finish(const RunOutcome& outcome, const std::string& address)
     return status;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int runConsole(int argc, char** argv)
 {
     UpdateContext* ctx = &updateContext;
     initUpdateContext(ctx);
@@ -232,4 +230,21 @@ int main(int argc, char** argv)
     // may not hold its true setup.
     outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
     return finish(outcome, address);
+}
+
+} // namespace
+
+// KT5CUFIRM_DEBUG_FDS=1, a debugging aid: the last line on standard error
+// names the descriptors open at the end and at the start (POSIX).
+int main(int argc, char** argv)
+{
+    const bool listDescriptors = std::getenv("KT5CUFIRM_DEBUG_FDS") != nullptr;
+    const std::string before = listDescriptors ? openDescriptors() : std::string();
+    const int status = runConsole(argc, argv);
+    if (listDescriptors) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kt5cufirm: descriptors open at the end: %s (at the start: %s)\n",
+                     openDescriptors().c_str(), before.c_str());
+    }
+    return status;
 }
