@@ -101,6 +101,11 @@ void setXportSetupKeeper(const XportSetupKeeper* keeper)
     setupKeeper = keeper;
 }
 
+int restoresFailedSwitch()
+{
+    return setupKeeper != nullptr && setupKeeper->restoreFailedSwitch != 0 ? 1 : 0;
+}
+
 int switchXport(WindowHandle window, UpdateContext* ctx)
 {
     if (!queryXport(window, ctx, xportQueryReply))
