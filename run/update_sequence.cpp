@@ -175,7 +175,8 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
 
 int shutdownApp(WindowHandle window, UpdateContext* ctx)
 {
-    if (workerRunning())
+    // A worker whose final line was handled ends right after it: wait for it.
+    if (workerRunning() && !workerFinishing())
         return 0;
     releaseWorkerThread();
     if (ctx->linkOpen == 1)

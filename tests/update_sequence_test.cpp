@@ -227,7 +227,7 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
 INSTANTIATE_TEST_SUITE_P(Models, UpdateRun, ::testing::Values(Serial, Network),
                          [](const auto& model) { return model.param == Serial ? "KT58CU" : "KT58NET"; });
 
-TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
+TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
 {
     DeviceEmulatorOptions options;
     options.eraseDelayMs = 100;
@@ -249,7 +249,9 @@ TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    // A close right after the final line ends the program, worker or not.
+    EXPECT_EQ(shutdownApp(&window, &ctx), 1);
+    EXPECT_EQ(workerRunning(), 0);
     EXPECT_EQ(ctx.succeeded, 1);
     EXPECT_EQ(device.counters().identifies, 1);
 }
