@@ -2,6 +2,7 @@
 
 #include "command_channel.h"
 #include "texts.h"
+#include "worker_thread.h"
 
 void showError(CommandView& view, const UpdateContext& ctx, int number)
 {
@@ -58,5 +59,7 @@ bool handleUpdateCommand(WindowHandle window, CommandView& view, UpdateContext* 
     if (!carryOutCommand(view, ctx, code, argument))
         return false;
     signalCommandDone(window);
+    if ((code & 0xFFFFu) == CmdFinished)
+        noteFinalLineHandled();
     return true;
 }

@@ -51,3 +51,7 @@ std::string stateFolder();
 // disk, renamed over it. On failure *error says why.
 bool writeFileAtomically(const std::string& path, const uint8_t* data, size_t size, std::string* error);
 void removeFile(const std::string& path);
+
+// The open descriptors of this process, ascending, separated by spaces
+// (POSIX, from /proc/self/fd); empty where they cannot be listed.
+std::string openDescriptors();

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "cancel.h"
 #include "command_channel.h"
@@ -218,4 +220,21 @@ bool writeFileAtomically(const std::string& path, const uint8_t* data, size_t si
 void removeFile(const std::string& path)
 {
     unlink(path.c_str());
+}
+
+std::string openDescriptors()
+{
+    DIR* folder = opendir("/proc/self/fd");
+    if (folder == nullptr)
+        return {};
+    std::set<int> open;
+    while (const dirent* entry = readdir(folder))
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9')
+            open.insert(std::atoi(entry->d_name));
+    open.erase(dirfd(folder));
+    closedir(folder);
+    std::string list;
+    for (int descriptor : open)
+        list += (list.empty() ? "" : " ") + std::to_string(descriptor);
+    return list;
 }

@@ -223,3 +223,8 @@ void removeFile(const std::string& path)
 {
     DeleteFileA(path.c_str());
 }
+
+std::string openDescriptors()
+{
+    return {};
+}

@@ -51,7 +51,7 @@ void forgetSetup(const UpdateContext*)
     kept.reset();
 }
 
-const XportSetupKeeper keeper{keepSetup, forgetSetup};
+const XportSetupKeeper keeper{keepSetup, forgetSetup, 1};
 
 } // namespace
 

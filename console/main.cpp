@@ -127,9 +127,7 @@ int applyCommandLine(const CommandLine& line, UpdateContext* ctx, ConsoleOptions
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int runConsole(int argc, char** argv)
 {
     const CommandLine line = parseCommandLine(argc, argv);
     initConsoleText();
@@ -229,4 +227,21 @@ int main(int argc, char** argv)
     if (line.check && !runView.errorShown() && !outcome.xportNotPutBack && !outcome.erased)
         return kExitComplete;
     return finish(outcome, address);
+}
+
+} // namespace
+
+// KT5CUFIRM_DEBUG_FDS=1, a debugging aid: the last line on standard error
+// names the descriptors open at the end and at the start (POSIX).
+int main(int argc, char** argv)
+{
+    const bool listDescriptors = std::getenv("KT5CUFIRM_DEBUG_FDS") != nullptr;
+    const std::string before = listDescriptors ? openDescriptors() : std::string();
+    const int status = runConsole(argc, argv);
+    if (listDescriptors) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "kt5cufirm: descriptors open at the end: %s (at the start: %s)\n",
+                     openDescriptors().c_str(), before.c_str());
+    }
+    return status;
 }

@@ -13,6 +13,7 @@
 #include <linux/serial.h>
 #endif
 
+#include "cancel.h"
 #include "protocol_waits.h"
 #include "serial_calls_posix.h"
 #include "serial_link.h"
@@ -98,6 +99,21 @@ bool showsLineSettings(const termios& s)
            (s.c_cflag & (PARENB | CSTOPB)) == 0 && (s.c_cflag & (CRTSCTS | CREAD)) == (CRTSCTS | CREAD) &&
            (s.c_iflag & rawInput) == 0 && (s.c_oflag & OPOST) == 0 && (s.c_lflag & rawLocal) == 0 &&
            s.c_cc[VMIN] == 0 && s.c_cc[VTIME] == 0;
+}
+
+// One slice of a wait for reply bytes; 1 when the port is readable or hung up.
+int waitSlice(void* arg, int sliceMs)
+{
+    auto* entry = static_cast<pollfd*>(arg);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(sliceMs);
+    for (;;) {
+        entry->revents = 0;
+        const int ready = poll(entry, 1, millisecondsUntil(deadline));
+        if (ready > 0)
+            return 1;
+        if (ready == 0 || errno != EINTR)
+            return 0;
+    }
 }
 
 // Puts back what the open changed on `port`, if it is the port it changed.
@@ -236,12 +252,10 @@ int readSerial(UpdateContext* ctx)
                 const int left = millisecondsUntil(deadline);
                 if (left == 0)
                     break;
+                // Cut short by a cancel while nothing has been changed, as the TCP link's wait.
                 pollfd entry{port, POLLIN, 0};
-                const int ready = poll(&entry, 1, left);
-                if (ready < 0 && errno != EINTR)
+                if (waitUnlessCancelled(left, waitSlice, &entry) == 0)
                     break;
-                if (ready <= 0)
-                    continue;
                 n = read(port, ctx->rxBuffer + count, static_cast<size_t>(wanted - count));
                 if (n > 0)
                     count += static_cast<int>(n);

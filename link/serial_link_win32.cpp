@@ -1,5 +1,7 @@
+#include <chrono>
 #include <cstdio>
 
+#include "cancel.h"
 #include "protocol_waits.h"
 #include "serial_link.h"
 
@@ -26,6 +28,44 @@ DWORD clampedLength(int32_t length)
     return static_cast<DWORD>(length > kBufferSize ? kBufferSize : length);
 }
 
+// The port's time-outs: a read returns at once with what is waiting, else
+// waits for the rest up to `readMs`; a write gives up after 2 ms a byte.
+void setTimeouts(HANDLE port, int readMs)
+{
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(readMs);
+    timeouts.WriteTotalTimeoutMultiplier = 2;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    SetCommTimeouts(port, &timeouts);
+}
+
+// A read that waits for its bytes in slices, so that a cancel can cut it.
+struct SlicedRead {
+    HANDLE port;
+    uint8_t* buffer;
+    DWORD wanted;
+    DWORD count;
+    bool failed;
+};
+
+// One slice: the missing bytes, or as many as come within `sliceMs`. 1 once all are in.
+int readSlice(void* arg, int sliceMs)
+{
+    auto* read = static_cast<SlicedRead*>(arg);
+    if (sliceMs <= 0)
+        return 0;
+    setTimeouts(read->port, sliceMs);
+    DWORD n = 0;
+    if (!ReadFile(read->port, read->buffer + read->count, read->wanted - read->count, &n, nullptr)) {
+        read->failed = true;
+        return 0;
+    }
+    read->count += n;
+    return read->count >= read->wanted ? 1 : 0;
+}
+
 } // namespace
 
 int openSerial(UpdateContext* ctx)
@@ -46,15 +86,7 @@ int openSerial(UpdateContext* ctx)
     SetCommMask(port, EV_RXCHAR);
     SetupComm(port, kQueueSize, kQueueSize);
     PurgeComm(port, kPurgeAll);
-    // A read returns at once with what is waiting, else waits for the rest
-    // up to the receive time-out; a write gives up after 2 ms a byte.
-    COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = 0;
-    timeouts.ReadTotalTimeoutConstant = static_cast<DWORD>(protocolWaits().receiveMs);
-    timeouts.WriteTotalTimeoutMultiplier = 2;
-    timeouts.WriteTotalTimeoutConstant = 0;
-    SetCommTimeouts(port, &timeouts);
+    setTimeouts(port, protocolWaits().receiveMs);
 
     const int result = configureSerial(port);
     if (result != 0) {
@@ -100,9 +132,32 @@ void writeSerial(UpdateContext* ctx)
 int readSerial(UpdateContext* ctx)
 {
     DWORD count = 0;
-    if (isOpen(ctx->comHandle)) {
-        if (!ReadFile(ctx->comHandle, ctx->rxBuffer, clampedLength(ctx->rxLength), &count, nullptr))
+    const HANDLE port = ctx->comHandle;
+    const DWORD wanted = clampedLength(ctx->rxLength);
+    COMSTAT queue{};
+    DWORD errors = 0;
+    if (!isOpen(port)) {
+        // nothing to read from
+    } else if (wanted == 0 || (ClearCommError(port, &errors, &queue) && queue.cbInQue > 0)) {
+        // Bytes already waiting are returned at once.
+        if (!ReadFile(port, ctx->rxBuffer, wanted, &count, nullptr))
             count = 0;
+    } else {
+        // Cut short by a cancel while nothing has been changed, as the TCP link's wait.
+        const int receiveMs = protocolWaits().receiveMs;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
+        SlicedRead read{port, ctx->rxBuffer, wanted, 0, false};
+        while (read.count < wanted && !read.failed) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || waitUnlessCancelled(static_cast<int>(left.count()), readSlice, &read) != 0)
+                break;
+            // A slice can end early without all bytes (some were waiting):
+            // go on, unless a cancel ended it.
+            if (cancelRequested())
+                break;
+        }
+        count = read.failed ? 0 : read.count;
+        setTimeouts(port, receiveMs);
     }
     ctx->rxLength = static_cast<int32_t>(count);
     return static_cast<int>(count);

@@ -146,6 +146,14 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
             xportChanged = switchXport(window, ctx) != 0;
             if (!xportChanged)
                 fail(window, ctx, ErrXportChange);
+            // A failed switch whose put was out may have changed the XPort:
+            // put back at once where the front end asks for it.
+            if (!xportChanged && ctx->xportChanged != 0 && restoresFailedSwitch()) {
+                setWaitsCutByCancel(0);
+                report(window, ctx, StXportRestoring);
+                if (!restoreXport(window, ctx))
+                    fail(window, ctx, ErrXportRestore);
+            }
         }
         if (!network || xportChanged) {
             setWaitsCutByCancel(1);
@@ -168,7 +176,8 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
 
 int shutdownApp(WindowHandle window, UpdateContext* ctx)
 {
-    if (workerRunning())
+    // A worker whose final line was handled ends right after it: wait for it.
+    if (workerRunning() && !workerFinishing())
         return 0;
     releaseWorkerThread();
     if (ctx->linkOpen == 1)

@@ -10,12 +10,14 @@ namespace {
 
 std::unique_ptr<std::thread> workerThread;
 std::atomic<bool> workerEnded{true};
+std::atomic<bool> finalLineHandled{false};
 
 } // namespace
 
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
     workerEnded = false;
+    finalLineHandled = false;
     try {
         workerThread = std::make_unique<std::thread>([window, ctx] {
             runUpdate(window, ctx);
@@ -31,6 +33,16 @@ int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 int workerRunning()
 {
     return workerThread && !workerEnded ? 1 : 0;
+}
+
+void noteFinalLineHandled()
+{
+    finalLineHandled = true;
+}
+
+int workerFinishing()
+{
+    return finalLineHandled ? 1 : 0;
 }
 
 void releaseWorkerThread()

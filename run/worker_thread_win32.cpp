@@ -1,6 +1,8 @@
 #include <windows.h>
 #include <process.h>
 
+#include <atomic>
+
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -11,6 +13,8 @@ struct WorkerStart {
     WindowHandle window;
     UpdateContext* ctx;
 } workerStart;
+
+std::atomic<bool> finalLineHandled{false};
 
 unsigned __stdcall workerMain(void* argument)
 {
@@ -26,6 +30,7 @@ HANDLE workerThread = nullptr;
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
     workerStart = {window, ctx};
+    finalLineHandled = false;
     workerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, workerMain, &workerStart, 0, nullptr));
     return workerThread != nullptr ? 1 : 0;
 }
@@ -33,6 +38,16 @@ int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 int workerRunning()
 {
     return workerThread != nullptr && WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT ? 1 : 0;
+}
+
+void noteFinalLineHandled()
+{
+    finalLineHandled = true;
+}
+
+int workerFinishing()
+{
+    return finalLineHandled ? 1 : 0;
 }
 
 void releaseWorkerThread()

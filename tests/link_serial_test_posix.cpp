@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "cancel.h"
 #include "device_emulator.h"
 #include "link.h"
 #include "protocol_waits.h"
@@ -130,6 +131,26 @@ TEST_F(SerialLink, SilenceGivesNothingAfterTheTimeOutAndALaterReplyIsGathered)
     EXPECT_EQ(receive(4), 4);
     device.join();
     EXPECT_EQ(received(), std::string("M\x01\x02\x03"));
+}
+
+TEST_F(SerialLink, ACancelCutsTheWaitOnlyWhileNothingIsChanged)
+{
+    setProtocolWaitsForTests({5000, 300});
+    ASSERT_NE(openLink(nullptr, &ctx), 0);
+    for (const int cut : {1, 0}) {
+        SCOPED_TRACE(cut);
+        setWaitsCutByCancel(cut);
+        requestCancel();
+        std::thread device([&] {  // a reply that comes once the read is waiting
+            std::this_thread::sleep_for(300ms);
+            deviceSends("M\x01\x02\x03");
+        });
+        EXPECT_EQ(receive(4), cut ? 0 : 4);
+        device.join();
+        clearCancel();
+        setWaitsCutByCancel(0);
+        tcflush(ctx.comHandle, TCIFLUSH);
+    }
 }
 
 TEST_F(SerialLink, PortHeldByAnotherCannotBeOpenedUntilReleased)

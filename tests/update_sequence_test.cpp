@@ -282,7 +282,7 @@ TEST(UpdateShutdown, ReleasesAnOpenLinkAndALoadedImage)
     }
 }
 
-TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
+TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
 {
     DeviceEmulatorOptions options;
     options.eraseDelayMs = 100;
@@ -304,7 +304,9 @@ TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    // A close right after the final line ends the program, worker or not.
+    EXPECT_EQ(shutdownApp(&window, &ctx), 1);
+    EXPECT_EQ(workerRunning(), 0);
     EXPECT_EQ(ctx.succeeded, 1);
     EXPECT_EQ(device.counters().identifies, 1);
 }

@@ -116,6 +116,11 @@ void setXportSettleHook(XportSettleHook hook, void* context)
     settleHookContext = context;
 }
 
+int restoresFailedSwitch()
+{
+    return setupKeeper != nullptr && setupKeeper->restoreFailedSwitch != 0 ? 1 : 0;
+}
+
 int switchXport(WindowHandle window, UpdateContext* ctx)
 {
     if (!queryXport(window, ctx, xportQueryReply))

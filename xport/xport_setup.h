@@ -36,8 +36,13 @@ struct XportSetupKeeper {
     int (*keep)(const UpdateContext* ctx, const uint8_t* setup, uint8_t* originalByte);
     // Called after a restore whose read-back was right.
     void (*forget)(const UpdateContext* ctx);
+    // 1: a switch that failed once its put was out is put back in the same
+    // run, since the put may have taken effect. Without a keeper it is not.
+    int restoreFailedSwitch;
 };
 void setXportSetupKeeper(const XportSetupKeeper* keeper);
+// 1 when a switch that failed after its put is to be put back at once.
+int restoresFailedSwitch();
 
 // A front end's notice of each settling wait after a put-setup, called on the
 // worker thread as the wait begins with its length (a console's countdown).
