@@ -7,8 +7,6 @@
 int startWorkerThread(WindowHandle window, UpdateContext* ctx);
 // 1 while the latest worker has not yet ended.
 int workerRunning();
-// Window side: the latest worker's final line was handled; it ends right after.
-void noteFinalLineHandled();
 // 1 once the latest worker's final line was handled.
 int workerFinishing();
 // Releases a finished worker (its handle, or joins it); nothing when none.

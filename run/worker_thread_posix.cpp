@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "command_channel.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -10,14 +11,13 @@ namespace {
 
 std::unique_ptr<std::thread> workerThread;
 std::atomic<bool> workerEnded{true};
-std::atomic<bool> finalLineHandled{false};
 
 } // namespace
 
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
     workerEnded = false;
-    finalLineHandled = false;
+    clearFinalLineHandled();
     try {
         workerThread = std::make_unique<std::thread>([window, ctx] {
             runUpdate(window, ctx);
@@ -35,14 +35,9 @@ int workerRunning()
     return workerThread && !workerEnded ? 1 : 0;
 }
 
-void noteFinalLineHandled()
-{
-    finalLineHandled = true;
-}
-
 int workerFinishing()
 {
-    return finalLineHandled ? 1 : 0;
+    return finalLineHandled();
 }
 
 void releaseWorkerThread()

@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "command_channel.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -14,7 +15,6 @@ struct WorkerStart {
     UpdateContext* ctx;
 } workerStart;
 
-std::atomic<bool> finalLineHandled{false};
 
 unsigned __stdcall workerMain(void* argument)
 {
@@ -30,7 +30,7 @@ HANDLE workerThread = nullptr;
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
     workerStart = {window, ctx};
-    finalLineHandled = false;
+    clearFinalLineHandled();
     workerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, workerMain, &workerStart, 0, nullptr));
     return workerThread != nullptr ? 1 : 0;
 }
@@ -40,14 +40,9 @@ int workerRunning()
     return workerThread != nullptr && WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT ? 1 : 0;
 }
 
-void noteFinalLineHandled()
-{
-    finalLineHandled = true;
-}
-
 int workerFinishing()
 {
-    return finalLineHandled ? 1 : 0;
+    return finalLineHandled();
 }
 
 void releaseWorkerThread()

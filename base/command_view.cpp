@@ -2,7 +2,6 @@
 
 #include "command_channel.h"
 #include "texts.h"
-#include "worker_thread.h"
 
 void showError(CommandView& view, const UpdateContext& ctx, int number)
 {

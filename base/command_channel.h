@@ -35,6 +35,13 @@ void reportError(WindowHandle window);
 // (sets commandDone).
 void signalCommandDone(WindowHandle window);
 
+// Window side: the run's final line was handled; its worker ends right after.
+void noteFinalLineHandled();
+// Worker side, at the start of a run: no final line handled yet.
+void clearFinalLineHandled();
+// 1 once the current run's final line was handled.
+int finalLineHandled();
+
 // Window side, at exit: releases the channel's event.
 void closeCommandChannel(WindowHandle window);
 
