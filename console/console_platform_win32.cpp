@@ -67,6 +67,7 @@ bool isTerminal(std::FILE* stream)
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
 {
     consoleWindow = {&view, ctx, false};
+    runEnded = false;
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = consoleWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -95,6 +96,11 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     DestroyWindow(window);
     runEnded = true;
     return started;
+}
+
+void deliverHeldInterrupts()
+{
+    // The console's handler runs on a thread of its own: nothing is held back.
 }
 
 void chooseComPort(UpdateContext* ctx, int number)

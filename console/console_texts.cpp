@@ -39,8 +39,13 @@ const Entry kTexts[] = {
     {"kt5cufirm: warning: KT5CUFIRM_TEST_WAITS is set: replies are awaited {} ms and the XPort settles {} ms "
      "(for tests only)",
      "kt5cufirm: 警告: KT5CUFIRM_TEST_WAITS が設定されています。応答待ち {} ms、XPortの安定待ち {} ms（テスト専用）"},
+    {"Update {} KT-58NET units to {}?", "{}台のKT-58NETを{}に更新しますか？"},
+    {"kt5cufirm: no unit was changed.", "kt5cufirm: どの台も変更されていません。"},
+    {"Left alone: the device has {} already (the image: {}).", "更新しません。デバイスはすでに{}です（イメージ: {}）。"},
+    {"kt5cufirm: {} of {} units did not end complete or skipped; their states are in the summary",
+     "kt5cufirm: 完了またはスキップで終わらなかった台が{}台あります（全{}台）。状態は一覧のとおりです"},
 };
-static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::TestWaits) + 1,
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::FleetNotAllWell) + 1,
               "one entry per text");
 
 } // namespace

@@ -22,6 +22,10 @@ enum class ConsoleText {
     RepairSucceeded,    // final line of --restore-xport
     RepairFailed,
     TestWaits,          // {} receive ms, {} settle ms
+    FleetQuestion,      // {} number of units, {} the image's version
+    FleetNoneChanged,
+    FleetLeftAlone,     // {} the device's version, {} the image's
+    FleetNotAllWell,    // {} units not complete or skipped, {} all units
 };
 
 // The text in the user's language, values filled in, in the console's encoding.

@@ -21,7 +21,7 @@ std::string withoutLineEnd(std::string text)
 void ConsoleView::line(std::FILE* stream, const std::string& text)
 {
     clearProgress();
-    std::fprintf(stream, "%s\n", withoutLineEnd(text).c_str());
+    std::fprintf(stream, "%s%s\n", options_.linePrefix.c_str(), withoutLineEnd(text).c_str());
     std::fflush(stream);
 }
 
@@ -52,9 +52,9 @@ void ConsoleView::showImageVersion(const std::string& text)
 bool ConsoleView::askConfirmation(const std::string& question)
 {
     clearProgress();
-    std::string text = question;
+    std::string text = options_.linePrefix + question;
     for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, "\n");
+        text.replace(at, 2, "\n" + options_.linePrefix);
     if (options_.assumeYes) {
         std::fprintf(out_, "%s y\n", text.c_str());
         std::fflush(out_);

@@ -15,6 +15,7 @@ struct ConsoleOptions {
     bool interactive = false;    // standard input is a terminal
     bool progressBar = false;    // standard output is a terminal
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
+    std::string linePrefix;      // before every line (a unit of a fleet: its address)
 };
 
 class ConsoleView : public CommandView {

@@ -1,0 +1,22 @@
+#include "host_lookup.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+bool lookUpIpv4(const std::string& name, std::string* dotted, std::string* error)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int failure = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (failure != 0 || found == nullptr) {
+        *error = "error " + std::to_string(failure != 0 ? failure : WSAHOST_NOT_FOUND);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    *dotted = text;
+    return true;
+}
