@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console_platform.h"
 #include "console_texts.h"
 #include "console_view.h"
+#include "fleet.h"
 #include "interrupts.h"
 #include "kept_setup.h"
 #include "protocol_waits.h"
@@ -22,6 +24,8 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
     "                 [--ip ADDR] [--tcp-port N] [--image PATH] [--yes]\n"
+    "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--if-newer] [--report FILE]\n"
+    "                 [--keep-going | --stop-on-error] [--image PATH] [--yes]\n"
     "       kt5cufirm --restore-xport --ip ADDR\n"
     "       kt5cufirm --help | --version\n";
 
@@ -37,6 +41,17 @@ constexpr const char* kHelp =
     "  --image PATH       the image file; default kt58netcu.hex beside this program\n"
     "  --yes              answer Yes to the question before the device is erased\n"
     "  --restore-xport    only put back the XPort setup kept by an interrupted run\n"
+    "\n"
+    "Many KT-58NET units, one after another (a fleet):\n"
+    "  --ip ADDR          given more than once: one unit each\n"
+    "  --hosts FILE       the units, one ADDR[:TCP-PORT] a line (host names too);\n"
+    "                     '#' starts a comment\n"
+    "  --if-newer         leave alone a unit that has the image's version or newer\n"
+    "  --report FILE      one JSON object a line per unit, written as each ends\n"
+    "  --keep-going       go on after a unit that failed (the default)\n"
+    "  --stop-on-error    stop at the first unit not complete or skipped\n"
+    "One question for the whole list (unless --yes), then a summary table.\n"
+    "\n"
     "  --help, --version  this text; the program's version\n"
     "\n"
     "Without a terminal and without --yes the answer is No and nothing is erased.\n"
@@ -51,7 +66,9 @@ constexpr const char* kHelp =
     "  3  the device was erased but not completely written and verified:\n"
     "     run the update again\n"
     "  4  the XPort's setup could not be put back (before 0, 1 and 3):\n"
-    "     run kt5cufirm --restore-xport --ip ADDR\n";
+    "     run kt5cufirm --restore-xport --ip ADDR\n"
+    "A fleet exits with the worst of its units' statuses (4, 3, 1, 0); a unit\n"
+    "skipped by --if-newer counts 0, a unit not attempted 1.\n";
 
 int usageError(const std::string& message)
 {
@@ -72,25 +89,6 @@ std::optional<int> parseNumber(std::string_view text, int lowest, int highest)
     if (value < lowest || value > highest)
         return std::nullopt;
     return value;
-}
-
-// Four decimal numbers 0-255 joined by dots, without leading zeros (which
-// the address conversion would read as octal).
-bool isDottedIpv4(std::string_view text)
-{
-    int parts = 0;
-    for (size_t at = 0;;) {
-        const size_t end = std::min(text.find('.', at), text.size());
-        const std::string_view part = text.substr(at, end - at);
-        if ((part.size() > 1 && part[0] == '0') || !parseNumber(part, 0, 255))
-            return false;
-        ++parts;
-        if (end == text.size())
-            return parts == 4;
-        if (parts == 4)
-            return false;
-        at = end + 1;
-    }
 }
 
 // The test suite's hook to shorten the protocol's waits: "receiveMs,settleMs".
@@ -129,6 +127,10 @@ int main(int argc, char** argv)
     chooseComPort(ctx, 1);
     ConsoleOptions options;
     bool ipGiven = false;
+    bool methodGiven = false;
+    std::vector<FleetHost> fleet;
+    std::string hostsFile;
+    FleetOptions fleetOptions;
 
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -149,14 +151,28 @@ int main(int argc, char** argv)
             options.xportRepair = true;
             continue;
         }
+        if (arg == "--if-newer" || arg == "--keep-going" || arg == "--stop-on-error") {
+            if (arg == "--if-newer")
+                fleetOptions.onlyIfNewer = true;
+            else
+                fleetOptions.stopOnError = arg == "--stop-on-error";
+            continue;
+        }
         const bool takesValue = arg == "--method" || arg == "--com" || arg == "--device" || arg == "--ip" ||
-                                arg == "--tcp-port" || arg == "--image";
+                                arg == "--tcp-port" || arg == "--image" || arg == "--hosts" || arg == "--report";
         if (!takesValue)
             return usageError("unknown option '" + std::string(arg) + "'");
         if (i + 1 >= argc)
             return usageError(std::string(arg) + " needs a value");
         const std::string value = argv[++i];
-        if (arg == "--method") {
+        if (arg == "--hosts") {
+            hostsFile = value;
+        } else if (arg == "--report") {
+            if (value.empty())
+                return usageError("--report takes a file name");
+            fleetOptions.reportPath = value;
+        } else if (arg == "--method") {
+            methodGiven = true;
             if (value == "serial")
                 ctx->method = Serial;
             else if (value == "network")
@@ -177,6 +193,7 @@ int main(int argc, char** argv)
                 return usageError("--ip takes a dotted IPv4 address such as 192.168.0.50");
             std::snprintf(ctx->ipText, sizeof ctx->ipText, "%s", value.c_str());
             ipGiven = true;
+            fleet.push_back(FleetHost{value, 0, 0});
         } else if (arg == "--tcp-port") {
             auto number = parseNumber(value, 1, 65535);
             if (!number)
@@ -187,6 +204,28 @@ int main(int argc, char** argv)
                 return usageError("--image takes a path of at most 259 characters");
             std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", value.c_str());
         }
+    }
+    const bool isFleet = fleet.size() > 1 || !hostsFile.empty() || !fleetOptions.reportPath.empty() ||
+                         fleetOptions.onlyIfNewer;
+    if (isFleet) {
+        if (options.xportRepair)
+            return usageError("--restore-xport takes one --ip ADDR");
+        if (methodGiven && ctx->method != Network)
+            return usageError("the units of a fleet are KT-58NET: --method network");
+        for (FleetHost& host : fleet)
+            host.tcpPort = ctx->tcpPort;
+        if (!hostsFile.empty()) {
+            std::vector<FleetHost> listed;
+            std::string error;
+            if (!readHostsFile(hostsFile, ctx->tcpPort, &listed, &error))
+                return usageError(error);
+            fleet.insert(fleet.end(), listed.begin(), listed.end());
+        }
+        if (fleet.empty())
+            return usageError("a fleet needs --ip ADDR or --hosts FILE");
+        applyTestWaits();
+        fleetOptions.assumeYes = options.assumeYes;
+        return runFleet(ctx, fleet, fleetOptions);
     }
     if (options.xportRepair) {
         if (!ipGiven)
