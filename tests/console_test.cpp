@@ -617,6 +617,15 @@ TEST_F(ConsoleFleet, TwoDevicesAndOneThatRefusesTheConnection)
         }
     }
     EXPECT_FALSE(keptAny());
+
+    // The refusing unit first, with --stop-on-error: the others are not attempted.
+    const std::string refusingFirst =
+        scratch.write("refusing-first", units[2]->label() + "\n" + units[0]->label() + "\n").string();
+    const Outcome stopped = runConsole(fleet({"--hosts", refusingFirst, "--stop-on-error", "--yes"}));
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(row(stopped, *units[2]), "-       -       failed before the erase");
+    EXPECT_EQ(row(stopped, *units[0]), "-       -       not attempted");
+    EXPECT_EQ(units[0]->device->counters().connections, 1);
 }
 
 TEST_F(ConsoleFleet, IfNewerLeavesAUnitAtTheImagesVersionAlone)
