@@ -658,9 +658,10 @@ TEST_F(ConsoleFleet, AnInterruptStopsAfterTheUnitInProgress)
     held.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
     ASSERT_TRUE(start({{}, held, {}}));
     ConsoleProcess run(fleet({"--hosts", hostsFile(), "--yes"}), {}, "5000,20");
-    ASSERT_TRUE(eventually([&] { return units[1]->device->counters().records == 5; }));
+    const bool writing = eventually([&] { return units[1]->device->counters().records == 5; });
     kill(run.pid(), SIGINT);
     const Outcome outcome = run.wait();
+    ASSERT_TRUE(writing) << outcome.out << outcome.err;
     EXPECT_EQ(outcome.status, 3) << outcome.err;
     EXPECT_EQ(row(outcome, *units[0]), "1.00    1.02    complete");
     EXPECT_EQ(row(outcome, *units[1]), "1.00    -       erased but incomplete");
