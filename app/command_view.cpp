@@ -5,7 +5,7 @@
 
 void showError(CommandView& view, const UpdateContext& ctx, int number)
 {
-    view.showErrorBox(loadText(TextErrorCaption), errorMessage(ctx, number));
+    view.showErrorFor(loadText(TextErrorCaption), errorMessage(ctx, number), ctx, number);
 }
 
 bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intptr_t argument)

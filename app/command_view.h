@@ -19,6 +19,14 @@ public:
     virtual bool askConfirmation(const std::string& question) = 0;
     // Returns when the user has closed the box.
     virtual void showErrorBox(const std::string& caption, const std::string& message) = 0;
+    // The same, with what the message was made of: the record (its errorCode)
+    // and the system's error number that came with it (0 when none). A view
+    // that says more than the table's text overrides this one.
+    virtual void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& /*ctx*/,
+                              int /*number*/)
+    {
+        showErrorBox(caption, message);
+    }
     virtual void enableControls(bool enable) = 0;
     // Range 0..maximum and position 0.
     virtual void setProgressRange(uint32_t maximum) = 0;

@@ -19,10 +19,19 @@ constexpr TextEntry kTexts[] = {
 #undef KT_TEXT
 };
 
+bool englishPreferred = false;
+
 } // namespace
+
+void preferEnglishTexts()
+{
+    englishPreferred = true;
+}
 
 bool japaneseInterface()
 {
+    if (englishPreferred)
+        return false;
     // As POSIX decides the message language: LC_ALL, then LC_MESSAGES, then LANG.
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* value = std::getenv(name);

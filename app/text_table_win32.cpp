@@ -9,6 +9,10 @@ bool japaneseInterface()
     return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
 }
 
+void preferEnglishTexts()
+{
+}
+
 std::string loadText(unsigned id)
 {
     char text[1024];

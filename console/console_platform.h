@@ -10,6 +10,17 @@
 #include "update_context.h"
 
 bool isTerminal(std::FILE* stream);
+// The width of the terminal behind `stream`; 0 when it is none.
+int terminalColumns(std::FILE* stream);
+
+// The system's text for an error number that a link or socket left
+// (errno on POSIX; GetLastError or WSAGetLastError on Windows).
+std::string systemErrorText(int number);
+// The serial port a run opens, as the user names it: /dev/ttyUSB0, COM3.
+std::string serialPortName(const UpdateContext& ctx);
+// `name` (a dotted address or a host name) resolved to one IPv4 address in
+// dotted form; false with *why saying what failed.
+bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why);
 
 // The window side of one run: makes the window the worker posts to, turns
 // interrupts into a cancel request (only this thread takes them), starts the

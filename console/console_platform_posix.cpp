@@ -1,5 +1,10 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -43,6 +48,42 @@ void onSignal(int)
 bool isTerminal(std::FILE* stream)
 {
     return isatty(fileno(stream)) != 0;
+}
+
+int terminalColumns(std::FILE* stream)
+{
+    winsize size{};
+    if (!isTerminal(stream) || ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col > 0 ? size.ws_col : 80;
+}
+
+std::string systemErrorText(int number)
+{
+    return std::strerror(number);
+}
+
+std::string serialPortName(const UpdateContext& ctx)
+{
+    return ctx.comDevice;
+}
+
+bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int failure = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    if (failure != 0 || found == nullptr) {
+        *why = failure == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(failure);
+        return false;
+    }
+    char text[INET_ADDRSTRLEN] = "";
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr, text, sizeof text);
+    freeaddrinfo(found);
+    *dotted = text;
+    return true;
 }
 
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)

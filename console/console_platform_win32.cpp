@@ -1,3 +1,5 @@
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <io.h>
 
@@ -62,6 +64,60 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 bool isTerminal(std::FILE* stream)
 {
     return _isatty(_fileno(stream)) != 0;
+}
+
+int terminalColumns(std::FILE* stream)
+{
+    if (!isTerminal(stream))
+        return 0;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (!GetConsoleScreenBufferInfo(handle, &info))
+        return 80;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+std::string systemErrorText(int number)
+{
+    char text[512] = "";
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                        static_cast<DWORD>(number), 0, text, sizeof text, nullptr);
+    std::string result(text, length);
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == ' ' ||
+                               result.back() == '.'))
+        result.pop_back();
+    return result.empty() ? "error " + std::to_string(number) : result;
+}
+
+std::string serialPortName(const UpdateContext& ctx)
+{
+    return "COM" + std::to_string(ctx.comPort);
+}
+
+bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why)
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 0), &data) != 0) {
+        *why = systemErrorText(WSAGetLastError());
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int failure = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    bool resolved = failure == 0 && found != nullptr;
+    if (resolved) {
+        const uint8_t* bytes =
+            reinterpret_cast<const uint8_t*>(&reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr);
+        *dotted = std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." + std::to_string(bytes[2]) + "." +
+                  std::to_string(bytes[3]);
+        freeaddrinfo(found);
+    } else {
+        *why = systemErrorText(failure);
+    }
+    WSACleanup();
+    return resolved;
 }
 
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)

@@ -19,9 +19,12 @@ std::string consoleCodeset();
 // Writes `text`, or `english` where the terminal's set cannot show it.
 void writeConsoleText(std::FILE* stream, const std::string& text, const std::string& english);
 
-// (POSIX) `text` as the console writes it: converted to the set, else the
-// English one converted, else the English one as it is.
+// `text` as the console writes it to a file or pipe: (POSIX) converted to the
+// set, else the English one converted, else the English one as it is;
+// (Windows) the table's bytes unchanged.
 std::string consoleBytes(const std::string& text, const std::string& english);
+// Whether the console's character set can show Japanese (always on Windows).
+bool consoleShowsJapanese();
 // (POSIX) `utf8` converted to `codeset` into *out; false when the set is not
 // known or cannot show every character.
 bool convertText(const std::string& utf8, const std::string& codeset, std::string* out);

@@ -111,3 +111,9 @@ void writeConsoleText(std::FILE* stream, const std::string& text, const std::str
     const std::string bytes = consoleBytes(text, english);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
+
+bool consoleShowsJapanese()
+{
+    std::string bytes;
+    return convertText("\xE3\x83\x95\xE3\x82\xA1\xE3\x83\xBC\xE3\x83\xA0", codeset, &bytes);  // "ファーム"
+}

@@ -12,6 +12,16 @@ std::string consoleCodeset()
     return {};
 }
 
+std::string consoleBytes(const std::string& text, const std::string&)
+{
+    return text;
+}
+
+bool consoleShowsJapanese()
+{
+    return true;
+}
+
 void writeConsoleText(std::FILE* stream, const std::string& text, const std::string&)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));

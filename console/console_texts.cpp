@@ -1,6 +1,7 @@
 #include "console_texts.h"
 
 #include "console_platform.h"
+#include "console_text.h"
 #include "ui_language.h"
 
 namespace {
@@ -39,6 +40,16 @@ const Entry kTexts[] = {
     {"kt5cufirm: warning: KT5CUFIRM_TEST_WAITS is set: replies are awaited {} ms and the XPort settles {} ms "
      "(for tests only)",
      "kt5cufirm: 警告: KT5CUFIRM_TEST_WAITS が設定されています。応答待ち {} ms、XPortの安定待ち {} ms（テスト専用）"},
+    {"kt5cufirm: warning: {}", "kt5cufirm: 警告: {}"},
+    {"kt5cufirm: the image {} cannot be used: {}", "kt5cufirm: ファームウェアファイル{}は使用できません: {}"},
+    {"{}: {}", "{}: {}"},
+    {"Checked: the device has {}, the image {}; nothing was erased.",
+     "確認しました: デバイスは {}、ファームウェアファイルは {} です。何も消去していません。"},
+    {"The check was not able to be completed.", "確認を完了できませんでした。"},
+    {"written {}% ({}/{} bytes)", "書き込み {}% ({}/{} バイト)"},
+    {"XPort settling: {} s left", "XPort 安定待ち: 残り {} 秒"},
+    {"kt5cufirm: no serial ports found", "kt5cufirm: シリアルポートが見つかりません"},
+    {"kt5cufirm: the trace cannot be written to {}: {}", "kt5cufirm: トレースを{}に書き込めません: {}"},
     {"Update {} KT-58NET units to {}?", "{}台のKT-58NETを{}に更新しますか？"},
     {"kt5cufirm: no unit was changed.", "kt5cufirm: どの台も変更されていません。"},
     {"Left alone: the device has {} already (the image: {}).", "更新しません。デバイスはすでに{}です（イメージ: {}）。"},
@@ -77,4 +88,16 @@ std::string sentence(std::initializer_list<std::string> parts)
         text += part;
     }
     return text + (japanese ? toConsoleText("。") : ".");
+}
+
+void sayLine(std::FILE* stream, const std::string& text)
+{
+    const std::string whole = text + "\n";
+    writeConsoleText(stream, whole, whole);
+    std::fflush(stream);
+}
+
+void sayLine(std::FILE* stream, ConsoleText id, std::initializer_list<std::string> values)
+{
+    sayLine(stream, consoleText(id, values));
 }

@@ -1,14 +1,20 @@
 #include "console_view.h"
 
 #include <algorithm>
-#include <cmath>
 
+#include "console_platform.h"
+#include "console_text.h"
 #include "console_texts.h"
 
 ConsoleView::ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
                          std::function<std::string()> readAnswer)
     : options_(options), out_(out), err_(err), readAnswer_(std::move(readAnswer))
 {
+}
+
+ConsoleView::~ConsoleView()
+{
+    stopCountdown();
 }
 
 std::string withoutLineEnd(std::string text)
@@ -18,64 +24,135 @@ std::string withoutLineEnd(std::string text)
     return text;
 }
 
-void ConsoleView::line(std::FILE* stream, const std::string& text)
+void ConsoleView::put(std::FILE* stream, const std::string& text)
 {
-    clearProgress();
-    std::fprintf(stream, "%s%s\n", options_.linePrefix.c_str(), withoutLineEnd(text).c_str());
+    writeConsoleText(stream, text, text);
     std::fflush(stream);
 }
 
-void ConsoleView::clearProgress()
+void ConsoleView::line(std::FILE* stream, const std::string& text)
 {
-    if (!progressShown_)
-        return;
-    std::fputs("\r\033[K", out_);
-    std::fflush(out_);
-    progressShown_ = false;
+    stopCountdown();
+    std::lock_guard<std::mutex> lock(mutex_);
+    endProgressLocked();
+    put(stream, prefixed(withoutLineEnd(text)) + "\n");
+}
+
+std::string ConsoleView::prefixed(const std::string& text) const
+{
+    if (options_.linePrefix.empty())
+        return text;
+    std::string result = options_.linePrefix + text;
+    for (size_t at = result.find('\n'); at != std::string::npos && at + 1 < result.size();
+         at = result.find('\n', at + 1 + options_.linePrefix.size()))
+        result.insert(at + 1, options_.linePrefix);
+    return result;
+}
+
+void ConsoleView::endProgressLocked()
+{
+    if (progressShown_) {
+        std::fputs("\r\033[K", err_);
+        std::fflush(err_);
+        progressShown_ = false;
+    }
+    if (!options_.progressBar && !options_.quiet && position_ > reported_)
+        plainProgressLocked();
+}
+
+void ConsoleView::plainProgressLocked()
+{
+    const uint32_t percent = maximum_ == 0 ? 0 : static_cast<uint32_t>(uint64_t{position_} * 100 / maximum_);
+    put(err_, prefixed(consoleText(ConsoleText::Written,
+                                   {std::to_string(percent), std::to_string(position_), std::to_string(maximum_)})) +
+                  "\n");
+    reported_ = position_;
 }
 
 void ConsoleView::showStatusText(const std::string& text)
 {
-    line(out_, text);
+    if (!options_.quiet)
+        line(out_, text);
 }
 
 void ConsoleView::showDeviceVersion(const std::string& text)
 {
-    line(out_, text);
+    deviceVersion_ = text;
+    if (!options_.quiet)
+        line(out_, text);
 }
 
 void ConsoleView::showImageVersion(const std::string& text)
 {
-    line(out_, "-> " + text);
+    imageVersion_ = text;
+    if (!options_.quiet)
+        line(out_, "-> " + text);
 }
 
 bool ConsoleView::askConfirmation(const std::string& question)
 {
-    clearProgress();
-    std::string text = options_.linePrefix + question;
+    std::string text = question;
     for (size_t at; (at = text.find("\r\n")) != std::string::npos;)
-        text.replace(at, 2, "\n" + options_.linePrefix);
-    if (options_.assumeYes) {
-        std::fprintf(out_, "%s y\n", text.c_str());
-        std::fflush(out_);
-        return true;
+        text.replace(at, 2, "\n");
+    if (options_.assumeYes || !options_.interactive) {
+        // Without a terminal nobody can be asked: the answer is No and nothing is erased.
+        if (!options_.quiet)
+            line(out_, text + (options_.assumeYes ? " y" : " n"));
+        return options_.assumeYes;
     }
-    if (!options_.interactive) {
-        // Nobody to ask: the answer is No and nothing is erased.
-        std::fprintf(out_, "%s n\n", text.c_str());
-        std::fflush(out_);
-        return false;
+    stopCountdown();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        endProgressLocked();
+        put(out_, prefixed(text) + " [y/N] ");
     }
-    std::fprintf(out_, "%s [y/N] ", text.c_str());
-    std::fflush(out_);
     const std::string answer = readAnswer_();
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
 void ConsoleView::showErrorBox(const std::string& caption, const std::string& message)
 {
+    errorShown_ = true;
     std::fflush(out_);
-    line(err_, caption + ": " + message);
+    line(err_, caption + ": " + withoutLineEnd(message));
+}
+
+void ConsoleView::showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
+                               int number)
+{
+    showErrorBox(caption, withoutLineEnd(message) + errorDetail(ctx, number));
+}
+
+std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
+{
+    const bool network = ctx.method == Network || ctx.xportRepair != 0;
+    const std::string device =
+        network ? options_.address + ":" + std::to_string(ctx.tcpPort) : serialPortName(ctx);
+    const std::string reason = number != 0 ? ": " + systemErrorText(number) : std::string();
+    switch (ctx.errorCode) {
+    case ErrConnect:
+    case ErrSend:
+    case ErrLinkOpen:
+        return ": " + device + reason;
+    case ErrWrite:
+    case ErrUpdateMode:
+        return ": " + device;
+    case ErrSocketCreate:
+    case ErrUdpSocketCreate:
+        return reason;
+    case ErrUdpBind:
+        return ": local UDP port 10001" + reason;
+    case ErrUdpSend:
+        return ": " + options_.address + ":30718" + reason;
+    case ErrXportChange:
+    case ErrXportRestore:
+        return ": " + options_.address;
+    case ErrImageRead:
+    case ErrImageFormat:
+        return ctx.imagePath[0] != '\0' ? ": " + std::string(ctx.imagePath) : std::string();
+    default:
+        return {};
+    }
 }
 
 void ConsoleView::enableControls(bool)
@@ -85,58 +162,129 @@ void ConsoleView::enableControls(bool)
 
 void ConsoleView::setProgressRange(uint32_t maximum)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     maximum_ = maximum;
     position_ = 0;
+    reported_ = 0;
+    reportedTenths_ = 0;
     started_ = std::chrono::steady_clock::now();
     lastDrawn_ = {};
 }
 
 void ConsoleView::stepProgress(uint32_t step)
 {
+    std::lock_guard<std::mutex> lock(mutex_);
     position_ += step;
-    if (!options_.progressBar)
+    if (options_.quiet || maximum_ == 0)
         return;
+    if (!options_.progressBar) {
+        const int tenths = static_cast<int>(uint64_t{position_} * 10 / maximum_);
+        if (tenths > reportedTenths_) {
+            reportedTenths_ = tenths;
+            plainProgressLocked();
+        }
+        return;
+    }
     const auto now = std::chrono::steady_clock::now();
     const bool last = position_ + 6 >= maximum_;  // a whole image ends the bar 6 short of its maximum
     if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
         return;
     lastDrawn_ = now;
     const double seconds = std::chrono::duration<double>(now - started_).count();
-    std::fprintf(out_, "\r%s\033[K", progressLine(position_, maximum_, seconds, 30).c_str());
-    std::fflush(out_);
+    const int columns = std::max(20, terminalColumns(err_));
+    put(err_, "\r" + progressLine(position_, maximum_, seconds, columns) + "\033[K");
     progressShown_ = true;
 }
 
 void ConsoleView::showFinalText(const std::string& text, bool succeeded)
 {
-    if (!options_.xportRepair)
-        line(out_, text);
-    else
+    if (options_.xportRepair)
         line(out_, consoleText(succeeded ? ConsoleText::RepairSucceeded : ConsoleText::RepairFailed));
+    else if (options_.check)
+        line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
+                       ? consoleText(ConsoleText::CheckFailed)
+                       : consoleText(ConsoleText::CheckDone, {deviceVersion_, imageVersion_}));
+    else
+        line(out_, text);
 }
 
 void ConsoleView::resetProgress()
 {
+    stopCountdown();
+    std::lock_guard<std::mutex> lock(mutex_);
+    endProgressLocked();
     position_ = 0;
-    clearProgress();
+    reported_ = 0;
 }
 
-std::string ConsoleView::progressLine(uint32_t position, uint32_t maximum, double seconds, int width)
+void ConsoleView::settleHook(void* view, int milliseconds)
+{
+    static_cast<ConsoleView*>(view)->showSettling(milliseconds);
+}
+
+void ConsoleView::showSettling(int milliseconds)
+{
+    if (options_.quiet)
+        return;
+    stopCountdown();
+    const int seconds = (milliseconds + 999) / 1000;
+    std::lock_guard<std::mutex> lock(mutex_);
+    endProgressLocked();
+    if (!options_.progressBar) {
+        put(err_, prefixed(consoleText(ConsoleText::Settling, {std::to_string(seconds)})) + "\n");
+        return;
+    }
+    countdownStop_ = false;
+    countdown_ = std::thread([this, milliseconds] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+        std::unique_lock<std::mutex> held(mutex_);
+        while (!countdownStop_) {
+            const auto left = end - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                break;
+            const auto secondsLeft = std::chrono::duration_cast<std::chrono::seconds>(left).count() + 1;
+            put(err_, "\r" + consoleText(ConsoleText::Settling, {std::to_string(secondsLeft)}) + "\033[K");
+            progressShown_ = true;
+            const auto tick = std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(1));
+            countdownWake_.wait_for(held, tick, [this] { return countdownStop_; });
+        }
+    });
+}
+
+void ConsoleView::stopCountdown()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        countdownStop_ = true;
+    }
+    countdownWake_.notify_all();
+    if (countdown_.joinable() && countdown_.get_id() != std::this_thread::get_id())
+        countdown_.join();
+}
+
+std::string ConsoleView::progressLine(uint32_t position, uint32_t maximum, double seconds, int columns)
 {
     const double fraction = maximum == 0 ? 0.0 : std::min(1.0, double(position) / double(maximum));
-    const int filled = static_cast<int>(fraction * width);
-    std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                      std::string(static_cast<size_t>(width - filled), ' ') + "]";
-    const double rate = seconds > 0 ? position / seconds : 0.0;
     char text[160];
-    int length = std::snprintf(text, sizeof text, "%s %3d%%  %u/%u bytes", bar.c_str(),
-                               static_cast<int>(fraction * 100), position, maximum);
-    std::string result(text, static_cast<size_t>(std::max(0, length)));
+    std::snprintf(text, sizeof text, " %3d%%  %u/%u bytes", static_cast<int>(fraction * 100), position, maximum);
+    const std::string counts = text;
+    std::string timing;
+    const double rate = seconds > 0 ? position / seconds : 0.0;
     if (rate > 0) {
         const double left = (maximum > position ? maximum - position : 0) / rate;
-        std::snprintf(text, sizeof text, "  %.1f KiB/s  %d:%02d left", rate / 1024.0,
-                      static_cast<int>(left) / 60, static_cast<int>(left) % 60);
-        result += text;
+        std::snprintf(text, sizeof text, "  %.1f KiB/s  %d:%02d left", rate / 1024.0, static_cast<int>(left) / 60,
+                      static_cast<int>(left) % 60);
+        timing = text;
     }
-    return result;
+    // One column is left free, so that the terminal never wraps the line.
+    const int room = columns - 1;
+    constexpr int kNarrowestBar = 10;
+    if (static_cast<int>(counts.size() + timing.size()) + kNarrowestBar + 2 > room)
+        timing.clear();
+    const int width = room - static_cast<int>(counts.size() + timing.size()) - 2;
+    if (width < kNarrowestBar)
+        return counts.substr(1, static_cast<size_t>(std::max(0, room)));
+    const int filled = static_cast<int>(fraction * width);
+    return "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), ' ') +
+           "]" + counts + timing;
 }

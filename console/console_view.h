@@ -1,54 +1,90 @@
 // The console's window: status lines, versions and results on standard
-// output, error messages on standard error, the question on the terminal and
-// a progress bar redrawn in place.
+// output; error messages, progress and the XPort's settling countdown on
+// standard error; the question on the terminal. Every text goes out in the
+// terminal's character set.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "command_view.h"
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
     bool interactive = false;    // standard input is a terminal
-    bool progressBar = false;    // standard output is a terminal
+    bool progressBar = false;    // standard error is a terminal: a bar redrawn in place
+    bool quiet = false;          // --quiet: errors and the final line only
+    bool check = false;          // --check with a device: the run declines without asking
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
-    std::string linePrefix;      // before every line (a unit of a fleet: its address)
+    std::string address;         // the XPort's address as the user named it
+    std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
 };
 
 class ConsoleView : public CommandView {
 public:
     ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err, std::function<std::string()> readAnswer);
+    ~ConsoleView() override;
 
     void showStatusText(const std::string& text) override;
     void showDeviceVersion(const std::string& text) override;
     void showImageVersion(const std::string& text) override;
     bool askConfirmation(const std::string& question) override;
     void showErrorBox(const std::string& caption, const std::string& message) override;
+    void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
+                      int number) override;
     void enableControls(bool enable) override;
     void setProgressRange(uint32_t maximum) override;
     void stepProgress(uint32_t step) override;
     void resetProgress() override;
     void showFinalText(const std::string& text, bool succeeded) override;
 
-    // The progress line as drawn: bar, percent, bytes, rate and time left.
-    static std::string progressLine(uint32_t position, uint32_t maximum, double seconds, int width);
+    // Any thread: the XPort settles for `milliseconds` (a countdown on a
+    // terminal, one line elsewhere). For setXportSettleHook(settleHook, &view).
+    void showSettling(int milliseconds);
+    static void settleHook(void* view, int milliseconds);
+
+    bool errorShown() const { return errorShown_; }
+
+    // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
+    // rate and time left (the rate and time dropped where they do not fit).
+    static std::string progressLine(uint32_t position, uint32_t maximum, double seconds, int columns);
+    // What an error message adds for the console: the object (port, address,
+    // file) and the system's reason for the error number.
+    std::string errorDetail(const UpdateContext& ctx, int number) const;
 
 private:
     void line(std::FILE* stream, const std::string& text);
-    void clearProgress();
+    // `text` with linePrefix before each of its lines.
+    std::string prefixed(const std::string& text) const;
+    void put(std::FILE* stream, const std::string& text);
+    // Ends what stands on the progress line: the bar or countdown erased, a
+    // plain progress line for the bytes not yet reported. Holds mutex_.
+    void endProgressLocked();
+    void stopCountdown();
+    void plainProgressLocked();
 
     ConsoleOptions options_;
     std::FILE* out_;
     std::FILE* err_;
     std::function<std::string()> readAnswer_;
+    std::mutex mutex_;  // standard error and the progress state, shared with the countdown
     uint32_t maximum_ = 0;
     uint32_t position_ = 0;
-    bool progressShown_ = false;
+    uint32_t reported_ = 0;      // plain lines: the position last reported
+    int reportedTenths_ = 0;     // plain lines: the last tenth reported
+    bool progressShown_ = false; // something stands on the terminal's line
+    bool errorShown_ = false;
+    std::string deviceVersion_, imageVersion_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDrawn_;
+    std::thread countdown_;
+    std::condition_variable countdownWake_;
+    bool countdownStop_ = false;
 };
 
 // Text without its trailing line end, as one console line.

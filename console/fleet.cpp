@@ -1,5 +1,7 @@
 #include "fleet.h"
 
+#include "command_line.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -47,7 +49,8 @@ std::string parseHostLine(const std::string& entry, int defaultTcpPort, FleetHos
             return "the TCP port after ':' is a number from 1 to 65535";
         host->tcpPort = *port;
     }
-    if (!isDottedIpv4(host->host) && !isHostName(host->host))
+    const bool address = host->host.find_first_not_of("0123456789.") == std::string::npos;
+    if (address ? !isDottedIpv4(host->host) : !isHostName(host->host))
         return "'" + host->host + "' is neither a dotted IPv4 address nor a host name";
     return {};
 }
@@ -77,37 +80,6 @@ std::string orDash(const std::string& text)
 }
 
 } // namespace
-
-bool isDottedIpv4(const std::string& text)
-{
-    int parts = 0;
-    for (size_t at = 0;;) {
-        const size_t end = std::min(text.find('.', at), text.size());
-        const std::string part = text.substr(at, end - at);
-        if ((part.size() > 1 && part[0] == '0') || !parseNumber(part, 0, 255))
-            return false;
-        ++parts;
-        if (end == text.size())
-            return parts == 4;
-        if (parts == 4)
-            return false;
-        at = end + 1;
-    }
-}
-
-bool isHostName(const std::string& text)
-{
-    if (text.empty() || text.size() > 253 || text.front() == '.' || text.front() == '-')
-        return false;
-    bool letter = false;
-    for (const char c : text) {
-        const bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (!alpha && !(c >= '0' && c <= '9') && c != '-' && c != '.')
-            return false;
-        letter = letter || alpha || c == '-';
-    }
-    return letter;  // all digits and dots: an address, and a malformed one
-}
 
 bool parseHostsText(const std::string& text, const std::string& fileName, int defaultTcpPort,
                     std::vector<FleetHost>* hosts, std::string* error)

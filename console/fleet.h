@@ -9,6 +9,8 @@
 
 #include "update_context.h"
 
+struct ConsoleOptions;
+
 // One unit as it was given.
 struct FleetHost {
     std::string host;   // a dotted IPv4 address or a host name, as written
@@ -23,13 +25,6 @@ bool parseHostsText(const std::string& text, const std::string& fileName, int de
                     std::vector<FleetHost>* hosts, std::string* error);
 // The same from the file itself; an unreadable or empty list is an error too.
 bool readHostsFile(const std::string& path, int defaultTcpPort, std::vector<FleetHost>* hosts, std::string* error);
-
-// Four decimal numbers 0-255 joined by dots, without leading zeros (which
-// the address conversion would read as octal).
-bool isDottedIpv4(const std::string& text);
-// A name that may be looked up: letters, digits, '-' and '.', at most 253
-// characters, not all digits and dots.
-bool isHostName(const std::string& text);
 
 enum class UnitResult {
     Complete,
@@ -92,7 +87,9 @@ struct FleetOptions {
 // Updates the units one after another, each with the whole run (switch and
 // restore included) and its lines prefixed by its label, after one question
 // for the whole list. `ctx` holds the choices every unit shares (the image);
-// each unit starts from a fresh record with them applied. Host names are
+// each unit starts from a fresh record with them applied, and its console
+// view from `view` (quiet, progress bar) with its prefix. Host names are
 // looked up before anything is sent. Prints the summary, writes the report
 // as each unit ends and returns the exit status.
-int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const FleetOptions& options);
+int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const FleetOptions& options,
+             const ConsoleOptions& view);

@@ -10,12 +10,13 @@
 #include "console_texts.h"
 #include "console_view.h"
 #include "fleet.h"
-#include "host_lookup.h"
+#include "command_line.h"
 #include "image_file.h"
 #include "interrupts.h"
 #include "kept_setup.h"
 #include "sockets.h"
 #include "texts.h"
+#include "xport_setup.h"
 
 namespace {
 
@@ -36,6 +37,12 @@ public:
     {
         errorShown = true;
         inner_.showErrorBox(caption, message);
+    }
+    void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
+                      int number) override
+    {
+        errorShown = true;
+        inner_.showErrorFor(caption, message, ctx, number);
     }
     void enableControls(bool enable) override { inner_.enableControls(enable); }
     void setProgressRange(uint32_t maximum) override { inner_.setProgressRange(maximum); }
@@ -80,7 +87,7 @@ void prepareUnit(UpdateContext* ctx, const UpdateContext& shared, const UnitRepo
 }
 
 // One unit's whole run, its lines prefixed by its label.
-void runUnit(UpdateContext* ctx, UnitReport* unit)
+void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOptions)
 {
     const std::string prefix = "[" + unit->label + "] ";
     const KeptSetupState kept = prepareKeptSetup(unit->address);
@@ -93,13 +100,13 @@ void runUnit(UpdateContext* ctx, UnitReport* unit)
         say(stderr, prefix,
             consoleText(ConsoleText::KeptRecordFound, {unit->address, std::to_string(keptSetupByte())}));
 
-    ConsoleOptions options;
+    ConsoleOptions options = viewOptions;
     options.assumeYes = true;  // the whole list was asked about
-    options.interactive = isTerminal(stdin);
-    options.progressBar = isTerminal(stdout);
     options.linePrefix = prefix;
+    options.address = unit->host == unit->address ? unit->address : unit->host + " (" + unit->address + ")";
     ConsoleView console(options, stdout, stderr, readAnswerLine);
     UnitView view(console, *ctx);
+    setXportSettleHook(ConsoleView::settleHook, &console);
     RunOutcome outcome;
     if (!startSocketLibrary(&ctx->wsaData)) {
         ctx->errorCode = ErrSocketInit;
@@ -110,6 +117,7 @@ void runUnit(UpdateContext* ctx, UnitReport* unit)
         outcome = outcomeOf(*ctx);
         outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
     }
+    setXportSettleHook(nullptr, nullptr);
     UnitRun run;
     run.xportNotPutBack = outcome.xportNotPutBack;
     run.erased = outcome.erased;
@@ -158,7 +166,8 @@ void writeReport(std::FILE* report, const UnitReport& unit)
 
 } // namespace
 
-int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const FleetOptions& options)
+int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const FleetOptions& options,
+             const ConsoleOptions& view)
 {
     const UpdateContext shared = *ctx;
     startSocketLibrary(&ctx->wsaData);  // for the look-ups; each unit's run starts and ends its own use
@@ -171,9 +180,10 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
         std::string error;
         if (isDottedIpv4(host.host)) {
             unit.address = host.host;
-        } else if (!lookUpIpv4(host.host, &unit.address, &error)) {
+        } else if (!resolveIpv4(host.host, &unit.address, &error)) {
             const std::string where = host.line > 0 ? "line " + std::to_string(host.line) + ": " : "--ip ";
-            std::fprintf(stderr, "kt5cufirm: %s%s: %s\n", where.c_str(), host.host.c_str(), error.c_str());
+            std::fprintf(stderr, "kt5cufirm: %s%s: the host name cannot be resolved to an IPv4 address: %s\n",
+                         where.c_str(), host.host.c_str(), error.c_str());
             stopSocketLibrary();
             return kExitUsage;
         }
@@ -191,7 +201,7 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
 
     ConsoleOptions askOptions;
     askOptions.assumeYes = options.assumeYes;
-    askOptions.interactive = isTerminal(stdin);
+    askOptions.interactive = view.interactive;
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
     const bool go = readImage(ctx, asker, &imageVersion) &&
@@ -214,7 +224,7 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
             break;
         prepareUnit(ctx, shared, units[next], options.onlyIfNewer);
         const auto started = std::chrono::steady_clock::now();
-        runUnit(ctx, &units[next]);
+        runUnit(ctx, &units[next], view);
         units[next].seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         writeReport(report, units[next]);
     }

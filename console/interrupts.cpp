@@ -7,6 +7,7 @@
 #include "cancel.h"
 #include "command_channel.h"
 #include "console_platform.h"
+#include "console_text.h"
 #include "console_texts.h"
 
 namespace {
@@ -31,7 +32,8 @@ int xportFloor = 0;  // set before the handlers are installed
 
 void prepare(Message* message, const std::string& text, int status, bool lineFirst)
 {
-    const std::string line = (lineFirst ? "\n" : "") + text + "\n";
+    // Converted now: the handler only writes.
+    const std::string line = consoleBytes((lineFirst ? "\n" : "") + text + "\n", text + "\n");
     message->length = line.size() < sizeof message->text ? line.size() : sizeof message->text - 1;
     std::memcpy(message->text, line.data(), message->length);
     message->status = status;

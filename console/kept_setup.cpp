@@ -37,7 +37,7 @@ int keepSetup(const UpdateContext*, const uint8_t* setup, uint8_t* originalByte)
             writeFileAtomically(path, setup, kSetupRecordSize, &error);
     }
     if (!error.empty()) {
-        std::fprintf(stderr, "%s\n", consoleText(ConsoleText::KeepFailed, {path.empty() ? folder : path, error}).c_str());
+        sayLine(stderr, ConsoleText::KeepFailed, {path.empty() ? folder : path, error});
         return 0;
     }
     kept = std::vector<uint8_t>(setup, setup + kSetupRecordSize);

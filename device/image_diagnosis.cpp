@@ -8,14 +8,6 @@
 
 namespace {
 
-int hexDigit(uint8_t c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
 int hexByte(const uint8_t* text)
 {
     const int high = hexDigit(text[0]);

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
 int hexDigit(uint8_t c)
 {
     if (c >= '0' && c <= '9') return c - '0';
@@ -13,6 +11,8 @@ int hexDigit(uint8_t c)
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
+
+namespace {
 
 // A record field read as a hexadecimal number: the leading hex digits count,
 // the field ends at the first other character.

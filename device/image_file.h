@@ -29,5 +29,8 @@ int cutRecord(const uint8_t* cursor, const uint8_t* imageEnd, uint8_t* destinati
 // ended by CR LF, the end-of-file record last, and at most one byte after it.
 int checkImage(WindowHandle window, UpdateContext* ctx);
 
+// The value of one hexadecimal digit, either case; -1 for any other character.
+int hexDigit(uint8_t c);
+
 // Platform: the full path of "kt58netcu.hex" in the program's own directory.
 void programImagePath(char path[kPathSize]);

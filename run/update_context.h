@@ -84,6 +84,7 @@ struct UpdateContext {
     int32_t onlyIfNewer;       // 1: a device already at the image's version or newer is left alone
                                // without a question (set by a front end)
     int32_t leftAlone;         // 1 when this run left the device alone for onlyIfNewer
+    int32_t checkOnly;         // 1: the run identifies the device and declines without asking (set by a front end)
 };
 
 inline constexpr int kDeviceVersionTag = 0;

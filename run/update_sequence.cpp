@@ -68,9 +68,10 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
         ctx->leftAlone = 1;
         return true;
     }
-    // Only an answer the window wrote can be Yes; a cancel counts as No.
+    // Only an answer the window wrote can be Yes; a cancel counts as No, and
+    // a check run declines without asking.
     ctx->statusCode = StDeclined;
-    if (!cancelRequested())
+    if (!cancelRequested() && ctx->checkOnly == 0)
         postCommand(window, CmdConfirm, 0);
     if (ctx->statusCode != StConfirmed || cancelRequested())
         return true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <iconv.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 using Strings = std::vector<std::string>;
 
@@ -157,6 +159,9 @@ Outcome runConsole(Strings args, Strings locale = {})
     return ConsoleProcess(std::move(args), std::move(locale)).wait();
 }
 
+// The width of the terminals the tests make: narrower than any bar at its widest.
+constexpr int kTerminalColumns = 40;
+
 // Runs kt5cufirm on a terminal, standard error in `errFile`, and at its
 // question types `answer`, or sends `signal` when it is not 0; what the
 // terminal showed.
@@ -165,7 +170,10 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status, 
 {
     Invocation invocation(std::move(args), {"LC_ALL=C"});
     int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = kTerminalColumns;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
     if (pid < 0) {
         *status = -1;
         return "forkpty failed";
@@ -188,6 +196,36 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status, 
     return screen;
 }
 
+// UTF-8 `text` in `codeset`, as iconv converts it.
+std::string inCodeset(const std::string& text, const char* codeset)
+{
+    iconv_t converter = iconv_open(codeset, "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return "(no converter)";
+    std::string out(text.size() * 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* to = &out[0];
+    size_t toLeft = out.size();
+    const bool whole = iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<size_t>(-1) && inLeft == 0;
+    iconv_close(converter);
+    out.resize(out.size() - toLeft);
+    return whole ? out : "(not convertible)";
+}
+
+// The lines of `text` that start with `prefix`.
+Strings linesStartingWith(const std::string& text, const std::string& prefix)
+{
+    Strings lines;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (text.compare(at, prefix.size(), prefix) == 0)
+            lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
 // Polls `done` until it holds or ten seconds have passed.
 bool eventually(const std::function<bool()>& done)
 {
@@ -204,34 +242,64 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         ::testing::Matcher<const std::string&> out, err;
     };
     const auto usage = HasSubstr("Usage: kt5cufirm");
+    const std::string noDevice = "/nonexistent/tty";
+    const ScratchDir scratch;
+    const std::string badHosts = scratch.write("hosts", "127.0.0.1\n# next\n127.0.0.2:0\n").string();
+    const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT) + "\n";
+    const std::string japaneseOut =
+        "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n";
+    const std::string japaneseErr = "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")" + noSuchFile +
+                                    "kt5cufirm: デバイスは変更されていません。\n";
     const Case cases[] = {
         {{"--bogus"}, {}, 2, "", usage},
         {{"--method", "usb"}, {}, 2, "", usage},
         {{"--com"}, {}, 2, "", usage},
         {{"--com", "0"}, {}, 2, "", usage},
+        {{"--com=0"}, {}, 2, "", StartsWith("kt5cufirm: --com takes a port number from 1\n")},
         {{"--com", "x1"}, {}, 2, "", usage},
         {{"--tcp-port", "65536"}, {}, 2, "", usage},
         {{"--tcp-port", "-1"}, {}, 2, "", usage},
         {{"--ip", "1234567890.12345"}, {}, 2, "", usage},
         {{"--method", "network"}, {}, 2, "", StartsWith("kt5cufirm: --method network needs --ip ADDR\n")},
         {{"--method", "network", "--ip", ""}, {}, 2, "", usage},
-        {{"--ip", "1.2.3"}, {}, 2, "", usage},
+        {{"--ip", "1.2.3"}, {}, 2, "", StartsWith("kt5cufirm: --ip 1.2.3 is not an IPv4 address: it has 3 numbers, not 4\n")},
         {{"--ip", "1.2.3.4.5"}, {}, 2, "", usage},
-        {{"--ip", "1.2.3.256"}, {}, 2, "", usage},
-        {{"--ip", "010.0.0.1"}, {}, 2, "", usage},
+        {{"--ip=999.1.1.1"}, {}, 2, "", StartsWith("kt5cufirm: --ip 999.1.1.1 is not an IPv4 address: 999 is not a number from 0 to 255\n")},
+        {{"--ip", "010.0.0.1"}, {}, 2, "", HasSubstr("010 has a leading zero")},
+        {{"--method", "network", "--ip", "a_b"}, {}, 2, "", HasSubstr("is neither a dotted IPv4 address nor a host name")},
+        {{"--method", "network", "--ip", "no-such-host.invalid"}, {}, 2, "",
+         StartsWith("kt5cufirm: --ip no-such-host.invalid: the host name cannot be resolved to an IPv4 address: ")},
         {{"--method", "network", "--ip", "127.0.0.1", "--tcp-port", "0"}, {}, 2, "", usage},
         {{"--restore-xport"}, {}, 2, "", StartsWith("kt5cufirm: --restore-xport needs --ip ADDR\n")},
         {{"--restore-xport", "--ip", "127.0.0.1"}, {}, 1, "",
          "kt5cufirm: no XPort setup is kept for 127.0.0.1 (in " + (stateHome().path() / "kt5cufirm").string() +
              "): nothing to put back\n"},
         {{"--image", ""}, {}, 2, "", usage},
+        {{"--hosts", "/nonexistent/hosts"}, {}, 2, "", StartsWith("kt5cufirm: /nonexistent/hosts: cannot be read\n")},
+        {{"--hosts", badHosts}, {}, 2, "",
+         StartsWith("kt5cufirm: " + badHosts + ":3: the TCP port after ':' is a number from 1 to 65535: 127.0.0.2:0\n")},
+        {{"--method", "serial", "--ip", "127.0.0.1", "--ip", "127.0.0.2"}, {}, 2, "",
+         StartsWith("kt5cufirm: the units of a fleet are KT-58NET: --method network\n")},
+        {{"--ip", "127.0.0.1", "--ip", "127.0.0.2", "--keep-going", "--stop-on-error"}, {}, 2, "", usage},
+        {{"--restore-xport", "--ip", "127.0.0.1", "--ip", "127.0.0.2"}, {}, 2, "", usage},
         {{"--help"}, {}, 0, HasSubstr("  4  the XPort's setup could not be put back"), ""},
+        {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
-        {{"--device", "/nonexistent/tty"}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
-         "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")\nkt5cufirm: the device was not changed.\n"},
-        {{"--device", "/nonexistent/tty"}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
-         "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n",
-         "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")\nkt5cufirm: デバイスは変更されていません。\n"},
+        {{"-V"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
+        {{"--device", noDevice}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
+         "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")" + noSuchFile +
+             "kt5cufirm: the device was not changed.\n"},
+        {{"--device=" + noDevice, "--ip", "127.0.0.1", "-y"}, {}, 1, HasSubstr("Connectinng...\n"),
+         StartsWith("kt5cufirm: warning: --ip does not apply to --method serial\nError: Connect failure.")},
+        {{"--device", noDevice}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
+        // EUC-JP and Shift_JIS terminals get their own bytes, installed locale or not.
+        {{"--device", noDevice}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
+         inCodeset(japaneseErr, "EUC-JP")},
+        {{"--device", noDevice}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
+         inCodeset(japaneseErr, "SHIFT_JIS")},
+        // Japanese asked for on a terminal that cannot show it: English.
+        {{"--device", noDevice}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
+         EndsWith("Firmware update was not able to be completed normally.\n"), HasSubstr("Error: Connect failure.")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -261,21 +329,171 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
 {
     const Outcome yes = runConsole(serial({"--yes"}));
     EXPECT_EQ(yes.status, 0) << yes.err;
-    EXPECT_EQ(yes.err, "");
     EXPECT_EQ(yes.out, "Connectinng...\nVer 1.00\nRead processing...\n-> Ver 1.02\n"
                        "Ver 1.00 -> Ver 1.02\nIs the firmware updated? y\n"
                        "Data erasing... \nWrite processing...\nFirmware upgrade was completed.\n"
-                       "Quit firmware mode.\nDisconnecting...\nFirmware update was complete.\n")
-        << "no progress redraws without a terminal";
+                       "Quit firmware mode.\nDisconnecting...\nFirmware update was complete.\n");
+    // Off a terminal, the progress is one plain line at every tenth and one at
+    // the end (the whole image but its version line, of its size + 3).
+    const Strings progress = linesStartingWith(yes.err, "written ");
+    ASSERT_EQ(progress.size(), 10u) << yes.err;
+    for (size_t i = 0; i + 1 < progress.size(); ++i)
+        EXPECT_THAT(progress[i], StartsWith("written " + std::to_string(i + 1))) << "tenth " << i + 1;
+    EXPECT_EQ(progress.back(), "written 99% (" + std::to_string(image.size() - 3) + "/" +
+                                   std::to_string(image.size() + 3) + " bytes)");
+    EXPECT_EQ(linesStartingWith(yes.err, "").size(), progress.size()) << "nothing else on standard error";
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
+
+    // Quiet: the final line alone.
+    const Outcome quiet = runConsole(serial({"-q", "-y"}));
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.out, "Firmware update was complete.\n");
+    EXPECT_EQ(quiet.err, "");
 
     // Without a terminal and without --yes the answer is No: nothing is erased.
     const Outcome no = runConsole(serial());
     EXPECT_EQ(no.status, 1);
     EXPECT_THAT(no.out, HasSubstr("Is the firmware updated? n\n"));
     EXPECT_EQ(no.err, "kt5cufirm: the device was not changed.\n");
-    EXPECT_EQ(device.counters().erases, 1);
-    EXPECT_EQ(device.counters().quits, 2);
+    EXPECT_EQ(device.counters().erases, 2);
+    EXPECT_EQ(device.counters().quits, 3);
+}
+
+TEST_F(ConsoleRun, AnImageWithABadChecksumTouchesNothing)
+{
+    // Line 7 is the sixth record: its checksum one off.
+    std::string bad = image;
+    size_t at = 0;
+    for (int line = 1; line < 7; ++line)
+        at = bad.find("\r\n", at) + 2;
+    const size_t end = bad.find("\r\n", at);
+    bad[end - 1] = bad[end - 1] == '0' ? '1' : '0';
+    const std::string badFile = scratch.write("bad.hex", bad).string();
+    DeviceEmulator net;
+    ASSERT_TRUE(net.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    const Strings runs[] = {
+        {"--device", device.ptyPath(), "--image", badFile, "--yes"},
+        {"--method", "network", "--ip", "127.0.0.1", "--tcp-port", std::to_string(net.port()), "--image", badFile,
+         "--yes"},
+        {"--check", "--image", badFile},
+    };
+    for (const Strings& args : runs) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Outcome outcome = runConsole(args);
+        EXPECT_EQ(outcome.status, 1);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_THAT(outcome.err, StartsWith("kt5cufirm: the image " + badFile + " cannot be used: line 7, "));
+        EXPECT_THAT(outcome.err, HasSubstr("checksum"));
+        EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed.");
+    }
+    EXPECT_EQ(device.counters().bytesReceived, 0);
+    EXPECT_EQ(net.counters().connections, 0);
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 0u);
+}
+
+TEST_F(ConsoleRun, CheckReadsTheImageAndTheDeviceAndErasesNothing)
+{
+    DeviceEmulator net;
+    ASSERT_TRUE(net.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    const std::string summary = imageFile + ": Ver 1.02, 31 records (30 data records, 480 bytes), addresses 0x0000-0x01DF\n";
+    const std::string checked = "Checked: the device has Ver 1.00, the image Ver 1.02; nothing was erased.\n";
+    struct Case {
+        Strings args;
+        std::string out;
+        const DeviceEmulator* reached;
+    };
+    const Case cases[] = {
+        {{"--check", "--image", imageFile}, summary, nullptr},
+        {{"--check", "--image", imageFile, "--device", device.ptyPath(), "--yes"}, summary, &device},
+        {{"--check", "--image", imageFile, "--method", "network", "--ip", "127.0.0.1", "--tcp-port",
+          std::to_string(net.port())},
+         summary, &net},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const Outcome outcome = runConsole(c.args);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_THAT(outcome.out, StartsWith(c.out));
+        EXPECT_THAT(outcome.out, c.reached != nullptr ? EndsWith(checked) : EndsWith(c.out));
+        EXPECT_THAT(outcome.out, Not(HasSubstr("Is the firmware updated?")));
+    }
+    for (const DeviceEmulator* reached : {&device, &net}) {
+        EXPECT_EQ(reached->counters().identifies, 1);
+        EXPECT_EQ(reached->counters().quits, 1);
+        EXPECT_EQ(reached->counters().erases, 0);
+    }
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 6u) << "the XPort switched and put back";
+    EXPECT_EQ(xport.record()[21], 2);
+}
+
+TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
+{
+    DeviceEmulator net;
+    ASSERT_TRUE(net.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    const std::string traceFile = (scratch.path() / "trace.txt").string();
+    // A host name, resolved once before anything is sent.
+    const Outcome outcome = runConsole({"--method", "network", "--ip", "localhost", "--tcp-port",
+                                        std::to_string(net.port()), "--image", imageFile, "--yes",
+                                        "--trace=" + traceFile});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(net.memory().bytes, imageMemory(image));
+    const std::string trace = readFile(traceFile);
+    // The bytes of one line, from its hex column.
+    const auto bytesOf = [](const std::string& line) {
+        std::vector<uint8_t> bytes;
+        const size_t from = line.find(": ") + 2, to = line.rfind("  |");
+        for (size_t at = from; at + 2 <= to; at += 3)
+            bytes.push_back(static_cast<uint8_t>(std::stoi(line.substr(at, 2), nullptr, 16)));
+        return bytes;
+    };
+    Strings linkLines, udpLines;
+    for (const std::string& line : linesStartingWith(trace, "")) {
+        if (line.find(" ms link ") != std::string::npos)
+            linkLines.push_back(line);
+        else if (line.find(" ms udp ") != std::string::npos)
+            udpLines.push_back(line);
+        else
+            ADD_FAILURE() << "not a trace record: " << line;
+    }
+    // The XPort: each request and its reply, as the emulator served them.
+    ASSERT_TRUE(xport.sync(2s));
+    const auto exchanges = xport.exchanges();
+    ASSERT_EQ(udpLines.size(), 2 * exchanges.size());
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        EXPECT_THAT(udpLines[2 * i], HasSubstr(" udp out 127.0.0.1:30718 "));
+        EXPECT_EQ(bytesOf(udpLines[2 * i]), exchanges[i].request) << udpLines[2 * i];
+        EXPECT_THAT(udpLines[2 * i + 1], HasSubstr(" udp in 127.0.0.1:30718 "));
+        ASSERT_EQ(exchanges[i].replies.size(), 1u);
+        EXPECT_EQ(bytesOf(udpLines[2 * i + 1]), exchanges[i].replies[0]) << udpLines[2 * i + 1];
+    }
+    // The device: every request followed by its reply; the records in order.
+    const DeviceCounters counters = net.counters();
+    ASSERT_EQ(linkLines.size(), 2u * static_cast<size_t>(counters.requests)) << trace;
+    Strings records;
+    long long sent = 0, received = 0;
+    for (size_t i = 0; i < linkLines.size(); i += 2) {
+        EXPECT_THAT(linkLines[i], HasSubstr(" link out ")) << i;
+        EXPECT_THAT(linkLines[i + 1], HasSubstr(" link in ")) << i;
+        const auto request = bytesOf(linkLines[i]);
+        sent += static_cast<long long>(request.size());
+        received += static_cast<long long>(bytesOf(linkLines[i + 1]).size());
+        if (!request.empty() && request[0] == ':')
+            records.emplace_back(request.begin(), request.end());
+    }
+    EXPECT_EQ(sent, counters.bytesReceived);
+    EXPECT_EQ(received, counters.bytesSent);
+    const Strings served = net.records();
+    ASSERT_EQ(records.size(), served.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        EXPECT_THAT(records[i], StartsWith(served[i])) << i;
 }
 
 TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
@@ -289,8 +507,14 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
         EXPECT_EQ(device.counters().erases, yes ? 1 : 0) << screen;
         if (yes) {  // the bar in place, last at the whole image but its version line, of its size + 3
             EXPECT_THAT(screen, HasSubstr("\r["));
-            EXPECT_THAT(screen, HasSubstr(std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) +
-                                          " bytes"));
+            const std::string last = std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) + " bytes";
+            EXPECT_THAT(screen, HasSubstr(last));
+            // Each drawing fits the terminal's width, so that none wraps.
+            for (size_t at = screen.find("\r["); at != std::string::npos; at = screen.find("\r[", at + 1)) {
+                const std::string drawn = screen.substr(at + 1, screen.find('\033', at) - at - 1);
+                EXPECT_LT(drawn.size(), static_cast<size_t>(kTerminalColumns)) << drawn;
+                EXPECT_EQ(drawn.front(), '[');
+            }
         }
     }
 }
@@ -431,7 +655,7 @@ TEST_F(ConsoleStops, AClosedOutputPipeNeverStopsTheRun)
     ASSERT_TRUE(xport.start());
     const Outcome outcome = ConsoleProcess(network(device), {}, "300,20", true).wait();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_THAT(outcome.err, Not(HasSubstr("rror")));
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
     EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(xport.record()[21], 2);
@@ -579,8 +803,10 @@ protected:
     }
     bool keptAny() const
     {
-        const auto folder = stateHome().path() / "kt5cufirm";
-        return std::filesystem::exists(folder) && !std::filesystem::is_empty(folder);
+        for (const auto& unit : units)
+            if (std::filesystem::exists(stateHome().path() / "kt5cufirm" / ("xport-" + unit->address + ".setup")))
+                return true;
+        return false;
     }
     ScratchDir scratch;
     const std::string image = sampleImage("0201", 30, 16);
@@ -598,7 +824,9 @@ TEST_F(ConsoleFleet, TwoDevicesAndOneThatRefusesTheConnection)
     EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58NET units to Ver 1.02? y\n"));
     EXPECT_THAT(outcome.out, HasSubstr("[" + units[1]->label() + "] Is the firmware updated? y\n"));
     EXPECT_THAT(outcome.err, HasSubstr("[" + units[2]->label() + "] Error: Connect failure. (code=" +
-                                       std::to_string(ECONNREFUSED) + ")\n"));
+                                       std::to_string(ECONNREFUSED) + "): " + units[2]->label() +
+                                       ": Connection refused\n"));
+    EXPECT_THAT(outcome.err, HasSubstr("[" + units[0]->label() + "] written 99% ("));
     EXPECT_EQ(row(outcome, *units[0]), "1.00    1.02    complete");
     EXPECT_EQ(row(outcome, *units[1]), "1.00    1.02    complete");
     EXPECT_EQ(row(outcome, *units[2]), "-       -       failed before the erase");

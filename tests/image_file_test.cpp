@@ -5,9 +5,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "image_file.h"
 #include "test_support.h"
@@ -124,6 +127,41 @@ TEST(ImageCheck, AcceptsExactlyWhatTheRecordLoopWritesCorrectly)
     }
 }
 
+TEST(ImageCheck, RefusesEverySingleBitError)
+{
+    // Every bit of every byte of a data record and of the end-of-file record flipped in turn.
+    const std::vector<uint8_t> data = {0x10, 0x12, 0x34, 0x00, 0x00, 0x7F, 0x80, 0xFF, 0x55, 0xAA, 0x01, 0xFE,
+                                       0x3C, 0xC3, 0x0F, 0xF0, 0x96, 0x69, 0x00, 0x80, 0x00};
+    const std::vector<uint8_t> endOfFile = {0x00, 0x00, 0x00, 0x01, 0xFF};
+    auto text = [](const std::vector<uint8_t>& bytes) {
+        std::string line = ":";
+        char digits[3];
+        for (uint8_t byte : bytes) {
+            std::snprintf(digits, sizeof digits, "%02X", byte);
+            line += digits;
+        }
+        return line;
+    };
+    std::vector<uint8_t> good = data;
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < good.size(); ++i)
+        sum = static_cast<uint8_t>(sum + good[i]);
+    good.back() = static_cast<uint8_t>(-sum);
+    LoadedImage intact(imageText("0201", {text(good), text(endOfFile)}));
+    ASSERT_EQ(checkImage(nullptr, &intact.ctx), 1);
+    for (int record = 0; record < 2; ++record) {
+        for (size_t at = 0; at < (record == 0 ? good.size() : endOfFile.size()); ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                std::vector<uint8_t> bad = record == 0 ? good : endOfFile;
+                bad[at] ^= static_cast<uint8_t>(1 << bit);
+                LoadedImage image(record == 0 ? imageText("0201", {text(bad), text(endOfFile)})
+                                              : imageText("0201", {text(good), text(bad)}));
+                EXPECT_EQ(checkImage(nullptr, &image.ctx), 0) << "record " << record << ", byte " << at << ", bit " << bit;
+            }
+        }
+    }
+}
+
 TEST(ImageFile, LoadsTheChosenFileWholeOrNothing)
 {
     ScratchDir dir;
@@ -150,6 +188,23 @@ TEST(ImageFile, LoadsTheChosenFileWholeOrNothing)
         EXPECT_EQ(std::string(reinterpret_cast<char*>(ctx.imageData), ctx.imageSize), *content);
         std::free(ctx.imageData);
     }
+}
+
+TEST(ImageFile, ShortReadLoadsNothing)
+{
+    // A kernel attribute file: its size says a page, a read gives a few bytes.
+    const std::filesystem::path file = "/sys/devices/system/cpu/online";
+    std::error_code error;
+    const auto reported = std::filesystem::file_size(file, error);
+    std::ifstream in(file, std::ios::binary);
+    const std::string content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (error || !in.is_open() || reported <= content.size())
+        GTEST_SKIP() << "no file here that reads shorter than its size";
+    UpdateContext ctx{};
+    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", file.string().c_str());
+    EXPECT_EQ(loadImage(nullptr, &ctx), 0);
+    EXPECT_EQ(ctx.imageData, nullptr);
+    EXPECT_EQ(ctx.imageSize, static_cast<int32_t>(reported));
 }
 
 TEST(ImageFile, DefaultFileLiesBesideTheProgram)

@@ -84,6 +84,13 @@ std::vector<std::string> wireRecords(const std::string& image)
     return records;
 }
 
+// Each case runs as a process of its own, so this one sees what the program sees.
+TEST(ProtocolWaits, TheProgramWaitsFiveSecondsForAReplyAndSevenForTheXport)
+{
+    EXPECT_EQ(protocolWaits().receiveMs, 5000);
+    EXPECT_EQ(protocolWaits().settleMs, 7000);
+}
+
 class Protocol : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Protocol, IdentifyWriteAndQuit)

@@ -115,9 +115,11 @@ TEST_F(UdpChannel, GathersTheReplyFromItsDatagrams)
         setProtocolWaitsForTests({c.waitMs, 0});
         std::thread xportSide = answer(c.datagrams, c.gapMs, c.fromStranger ? &stranger : nullptr);
         int received = -1;
+        sockaddr_in local{};
         const auto commands = runOnWorker(&ctx, view, [&](WindowHandle window) {
             if (!openUdpSocket(window, &ctx) || !bindUdpSocket(window, &ctx))
                 return;
+            local = localAddress(ctx.udpSocket);
             std::memset(ctx.txBuffer, 0x77, sizeof ctx.txBuffer);  // only txLength bytes may leave
             std::memcpy(ctx.txBuffer, "\x00\x00\x00\xF6", 4);
             ctx.txLength = 4;
@@ -132,6 +134,9 @@ TEST_F(UdpChannel, GathersTheReplyFromItsDatagrams)
         EXPECT_TRUE(commands.empty());
         EXPECT_EQ(request, (Bytes{0x00, 0x00, 0x00, 0xF6}));
         EXPECT_EQ(ntohs(client.sin_port), kUdpLocalPort);
+        // Bound to port 10001 on every address: a real XPort's reply comes to the host's own address.
+        EXPECT_EQ(ntohl(local.sin_addr.s_addr), INADDR_ANY);
+        EXPECT_EQ(ntohs(local.sin_port), kUdpLocalPort);
         EXPECT_EQ(received, c.taken);
         EXPECT_EQ(ctx.rxLength, c.taken);
         Bytes expected;

@@ -9,16 +9,22 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include <fcntl.h>
+
 #include "command_channel.h"
 #include "command_window_posix.h"
 #include "device_emulator.h"
+#include "link.h"
+#include "protocol.h"
 #include "protocol_waits.h"
+#include "sockets.h"
 #include "test_support.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
@@ -239,6 +245,55 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
 
 INSTANTIATE_TEST_SUITE_P(Models, UpdateRun, ::testing::Values(Serial, Network),
                          [](const auto& model) { return model.param == Serial ? "KT58CU" : "KT58NET"; });
+
+TEST(UpdateStart, StaleImagePointerIsNeitherFreedNorUsed)
+{
+    // A run that ends before any image is loaded, with a pointer left in the
+    // record that was never allocated: freeing it would abort the program.
+    static uint8_t notAllocated[16];
+    ScratchDir scratch;
+    UpdateContext ctx;
+    initUpdateContext(&ctx);
+    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", (scratch.path() / "no-such-port").c_str());
+    ctx.imageData = notAllocated;
+    RecordingView view;
+    int started = 0;
+    run(&ctx, view, &started);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(ctx.imageData, nullptr);
+}
+
+TEST(UpdateShutdown, ReleasesAnOpenLinkAndALoadedImage)
+{
+    for (const LinkMethod method : {Serial, Network}) {
+        SCOPED_TRACE(method == Serial ? "KT-58CU" : "KT-58NET");
+        DeviceEmulator device;
+        ASSERT_TRUE(method == Serial ? device.startPty() : device.startTcp());
+        UpdateContext ctx;
+        initUpdateContext(&ctx);
+        ctx.method = method;
+        std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+        std::snprintf(ctx.ipText, sizeof ctx.ipText, "127.0.0.1");
+        ctx.tcpPort = device.port();
+        CommandWindow window;
+        RecordingView view;
+        window.attachView(&view);
+        ASSERT_EQ(startSocketLibrary(&ctx.wsaData), 1);
+        ASSERT_EQ(openLink(&window, &ctx), 1);
+        ASSERT_EQ(identifyDevice(&window, &ctx), 1);  // the device has taken the connection
+        const int descriptor = method == Serial ? ctx.comHandle : ctx.tcpSocket;
+        ctx.imageData = static_cast<uint8_t*>(std::malloc(64));
+        ctx.imageSize = 64;
+
+        EXPECT_EQ(shutdownApp(&window, &ctx), 1);
+        EXPECT_EQ(ctx.linkOpen, 0);
+        EXPECT_EQ(std::make_tuple(ctx.comHandle, ctx.tcpSocket), std::make_tuple(kNoPort, kNoSocket));
+        EXPECT_EQ(fcntl(descriptor, F_GETFD), -1) << "the link's descriptor is closed";
+        EXPECT_EQ(ctx.imageData, nullptr);
+        std::free(ctx.imageData);  // a block shutdownApp kept would not leak from here
+        device.stop();
+    }
+}
 
 TEST(UpdateStart, SecondStartWhileARunIsActiveStartsNothing)
 {

@@ -28,5 +28,8 @@ int addressInUseError();
 // there is no route); 0 when such a send succeeds.
 int broadcastSendError();
 
+// The local address a socket is bound to (getsockname).
+sockaddr_in localAddress(SocketHandle socket);
+
 // The number of descriptors the process has open, or -1 where it cannot be counted.
 int openDescriptorCount();

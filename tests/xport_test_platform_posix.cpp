@@ -44,6 +44,14 @@ int broadcastSendError()
     return error;
 }
 
+sockaddr_in localAddress(SocketHandle socket)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    return address;
+}
+
 int openDescriptorCount()
 {
     const std::filesystem::directory_iterator fds("/proc/self/fd");

@@ -58,4 +58,12 @@ int broadcastSendError()
     closesocket(probe);
     return error;
 }
+sockaddr_in localAddress(SocketHandle socket)
+{
+    sockaddr_in address{};
+    int length = sizeof address;
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length);
+    return address;
+}
+
 int openDescriptorCount() { return -1; }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing need, from Debian's packages, when it is
-# missing: the native toolchain, GoogleTest's sources, MinGW-w64, Wine and the
+# missing: the native toolchain, GoogleTest's sources, clang with libFuzzer,
+# valgrind, the tools for a private network namespace, MinGW-w64, Wine and the
 # Japanese font the Wine prefix maps the dialog's fonts to. With --native, only
 # what the native build needs; with --screenshots, also what tools/screenshots.sh
 # needs.
@@ -18,8 +19,16 @@ have g++ || need+=(g++)
 have git || need+=(git)
 have unzip || need+=(unzip)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+# CLI11, header-only: the console's command line (native and Windows builds).
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 # The Japanese locale sources and charmaps, for the console's EUC-JP output test.
 [ -f /usr/share/i18n/charmaps/EUC-JP.gz ] || need+=(locales)
+have clang++ || need+=(clang)
+compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+  need+=(libclang-rt-14-dev)
+have valgrind || need+=(valgrind)
+have unshare || need+=(util-linux)
+have ip || [ -x /usr/sbin/ip ] || [ -x /sbin/ip ] || need+=(iproute2)
 if ! $native_only; then
   have x86_64-w64-mingw32-g++-posix || need+=(g++-mingw-w64-x86-64)
   have wine || need+=(wine wine64)

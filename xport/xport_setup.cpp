@@ -49,9 +49,18 @@ int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, in
 }
 
 const XportSetupKeeper* setupKeeper = nullptr;
+XportSettleHook settleHook = nullptr;
+void* settleHookContext = nullptr;
+
+void announceSettling()
+{
+    if (settleHook != nullptr)
+        settleHook(settleHookContext, protocolWaits().settleMs);
+}
 
 void settle()
 {
+    announceSettling();
     std::this_thread::sleep_for(std::chrono::milliseconds(protocolWaits().settleMs));
 }
 
@@ -101,6 +110,12 @@ void setXportSetupKeeper(const XportSetupKeeper* keeper)
     setupKeeper = keeper;
 }
 
+void setXportSettleHook(XportSettleHook hook, void* context)
+{
+    settleHook = hook;
+    settleHookContext = context;
+}
+
 int switchXport(WindowHandle window, UpdateContext* ctx)
 {
     if (!queryXport(window, ctx, xportQueryReply))
@@ -117,6 +132,7 @@ int switchXport(WindowHandle window, UpdateContext* ctx)
     setWaitsCutByCancel(0);
     if (!putXportSetup(window, ctx, changedSetup))
         return 0;
+    announceSettling();
     if (!sleepUnlessCancelled(protocolWaits().settleMs))
         return 1;
     if (!getXportSetup(window, ctx, setupAfterChange))

@@ -39,6 +39,12 @@ struct XportSetupKeeper {
 };
 void setXportSetupKeeper(const XportSetupKeeper* keeper);
 
+// A front end's notice of each settling wait after a put-setup, called on the
+// worker thread as the wait begins with its length (a console's countdown).
+// None unless a front end sets one.
+using XportSettleHook = void (*)(void* context, int milliseconds);
+void setXportSettleHook(XportSettleHook hook, void* context);
+
 // Saves the setup, writes it back with byte 21 set to 8, waits for the XPort
 // to settle and checks the byte. 1 on success. A cancel request cuts the
 // settling wait short; the switch then returns 1 without its read-back, so
