@@ -71,8 +71,7 @@ private:
 void say(std::FILE* stream, const std::string& prefix, const std::string& text)
 {
     std::fflush(stdout);
-    std::fprintf(stream, "%s%s\n", prefix.c_str(), text.c_str());
-    std::fflush(stream);
+    sayLine(stream, prefix + text);
 }
 
 // The record for one unit: fresh, with the fleet's shared choices applied.
