@@ -33,6 +33,13 @@ case $name in
     done ;;
   xport_fuzz)
     "$seeder" xport "$seeds/run" ;;
+  command_line_fuzz)
+    # Argument lists, NUL between the arguments.
+    printf -- '--method\0network\0--ip\0192.168.0.50\0--tcp-port=10001\0-y' > "$seeds/network"
+    printf -- '--device\0/dev/ttyUSB0\0--check\0--trace=t.log\0-q' > "$seeds/serial"
+    printf -- '--restore-xport\0--ip\0localhost' > "$seeds/restore"
+    printf -- '--check\0--method=network\0--ip=10.1.2.3' > "$seeds/check"
+    printf -- '--com=3\0--ip\0999.1.1.1\0--bogus' > "$seeds/usage" ;;
   *)
     echo "run_target.sh: no fuzz target $name" >&2
     exit 2 ;;

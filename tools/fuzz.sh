@@ -9,7 +9,7 @@ tools/install-deps.sh --native
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 status=0
-for target in image_fuzz protocol_fuzz xport_fuzz; do
+for target in image_fuzz protocol_fuzz xport_fuzz command_line_fuzz; do
   fuzz/run_target.sh build/fuzz "$target" "$seconds" || status=1
 done
 exit $status

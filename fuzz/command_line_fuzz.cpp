@@ -1,0 +1,51 @@
+// kt5cufirm's command line: the input split at its NUL bytes is the argument
+// list. Whatever it holds, the parser returns (no exception escapes), a usage
+// error says why, and a run it lets through has values the run can use.
+#include <arpa/inet.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "command_line.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    std::vector<std::string> args{"kt5cufirm"};
+    std::string arg;
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            args.push_back(arg);
+            arg.clear();
+        } else {
+            arg += static_cast<char>(data[i]);
+        }
+    }
+    if (size > 0)
+        args.push_back(arg);
+    std::vector<const char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+
+    const CommandLine line = parseCommandLine(static_cast<int>(args.size()), argv.data());
+    if (line.action == CommandAction::Usage) {
+        FUZZ_EXPECT(!line.error.empty());
+        return 0;
+    }
+    if (line.action != CommandAction::Run)
+        return 0;
+    FUZZ_EXPECT(line.com >= 1);
+    FUZZ_EXPECT(line.tcpPort >= 1 && line.tcpPort <= 65535);
+    FUZZ_EXPECT(line.device.size() < 260 && line.image.size() < 260);
+    FUZZ_EXPECT(!(line.check && line.restoreXport));
+    if (line.network) {
+        // What reaches the resolver is a dotted address (as the system's own
+        // conversion reads one) or a host name with a letter or hyphen in it.
+        in_addr address{};
+        const bool numeric = line.ip.find_first_not_of("0123456789.") == std::string::npos;
+        FUZZ_EXPECT(numeric ? inet_pton(AF_INET, line.ip.c_str(), &address) == 1 : isHostName(line.ip));
+    }
+    return 0;
+}
