@@ -152,6 +152,8 @@ CommandLine validate(CommandLine line, const Typed& typed, const CLI::App& app)
         return usage(line, "--keep-going and --stop-on-error do not go together");
     line.fleet = line.ips.size() > 1 || given("--hosts") || given("--report") || line.ifNewer;
     if (line.fleet) {
+        if (line.ips.empty() && !given("--hosts"))
+            return usage(line, "a fleet needs --ip ADDR or --hosts FILE");
         if (line.restoreXport)
             return usage(line, "--restore-xport takes one --ip ADDR, not a fleet");
         if (line.check)

@@ -282,6 +282,7 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
          StartsWith("kt5cufirm: the units of a fleet are KT-58NET: --method network\n")},
         {{"--ip", "127.0.0.1", "--ip", "127.0.0.2", "--keep-going", "--stop-on-error"}, {}, 2, "", usage},
         {{"--restore-xport", "--ip", "127.0.0.1", "--ip", "127.0.0.2"}, {}, 2, "", usage},
+        {{"--if-newer", "--yes"}, {}, 2, "", StartsWith("kt5cufirm: a fleet needs --ip ADDR or --hosts FILE\n")},
         {{"--help"}, {}, 0, HasSubstr("  4  the XPort's setup could not be put back"), ""},
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
