@@ -81,6 +81,9 @@ struct UpdateContext {
     int32_t xportChanged;      // 1 while the XPort may hold the switched setup: from the switch's
                                // put until a restore read back the right byte
     int32_t xportRepair;       // 1: the run only puts back the kept XPort setup (set by a front end)
+    int32_t onlyIfNewer;       // 1: a device already at the image's version or newer is left alone
+                               // without a question (set by a front end)
+    int32_t leftAlone;         // 1 when this run left the device alone for onlyIfNewer
     int32_t checkOnly;         // 1: the run identifies the device and declines without asking (set by a front end)
 };
 

@@ -10,6 +10,9 @@ constexpr const char* kUsage =
     "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
     "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q]\n"
     "                 [--check] [--trace[=FILE]]\n"
+    "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
+    "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
+    "                 [-y] [-q] [--trace[=FILE]]\n"
     "       kt5cufirm --restore-xport --ip ADDR\n"
     "       kt5cufirm --list-ports | --help | --version\n";
 
@@ -39,6 +42,18 @@ constexpr const char* kHelp =
     "  -h, --help         this text\n"
     "  -V, --version      the program's version\n"
     "\n"
+    "Many KT-58NET units, one after another (a fleet):\n"
+    "  --ip ADDR          given more than once: one unit each\n"
+    "  --hosts FILE       the units, one ADDR[:TCP-PORT] a line (host names too);\n"
+    "                     '#' starts a comment; --tcp-port for those without one\n"
+    "  --if-newer         leave alone a unit whose device has the image's version\n"
+    "                     or a newer one (after the identify and the quit)\n"
+    "  --report FILE      one JSON object a line per unit, written as each ends\n"
+    "  --keep-going       go on after a unit that failed (the default)\n"
+    "  --stop-on-error    stop at the first unit not complete or skipped\n"
+    "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
+    "lines with [ADDR] and ends with a summary table on standard output.\n"
+    "\n"
     "The image is checked before any device or XPort is touched. Progress goes to\n"
     "standard error: a bar on a terminal, else a line at every 10 %.\n"
     "Without a terminal and without --yes the answer is No and nothing is erased.\n"
@@ -54,7 +69,9 @@ constexpr const char* kHelp =
     "  3  the device was erased but not completely written and verified:\n"
     "     run the update again\n"
     "  4  the XPort's setup could not be put back (before 0, 1 and 3):\n"
-    "     run kt5cufirm --restore-xport --ip ADDR\n";
+    "     run kt5cufirm --restore-xport --ip ADDR\n"
+    "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
+    "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
 
 // A whole decimal number from `lowest` to `highest`, digits only.
 std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
@@ -114,17 +131,43 @@ CommandLine validate(CommandLine line, const Typed& typed, const CLI::App& app)
     }
     if (given("--image") && (line.image.empty() || line.image.size() >= 260))
         return usage(line, "--image takes a path of at most 259 characters");
-    if (given("--ip")) {
+    for (const std::string& ip : line.ips) {
         std::string why;
-        if (line.ip.empty())
+        if (ip.empty())
             return usage(line, "--ip takes an IPv4 address such as 192.168.0.50 or a host name; it is empty");
-        if (onlyDigitsAndDots(line.ip) && !isDottedIpv4(line.ip, &why))
-            return usage(line, "--ip " + line.ip + " is not an IPv4 address: " + why);
-        if (!onlyDigitsAndDots(line.ip) && !isHostName(line.ip))
-            return usage(line, "--ip " + line.ip +
+        if (onlyDigitsAndDots(ip) && !isDottedIpv4(ip, &why))
+            return usage(line, "--ip " + ip + " is not an IPv4 address: " + why);
+        if (!onlyDigitsAndDots(ip) && !isHostName(ip))
+            return usage(line, "--ip " + ip +
                                    " is neither a dotted IPv4 address nor a host name (letters, digits, "
                                    "hyphens and dots)");
     }
+    if (!line.ips.empty())
+        line.ip = line.ips.front();
+    if (given("--hosts") && line.hostsFile.empty())
+        return usage(line, "--hosts takes a file name");
+    if (given("--report") && line.reportFile.empty())
+        return usage(line, "--report takes a file name");
+    if (line.stopOnError && given("--keep-going"))
+        return usage(line, "--keep-going and --stop-on-error do not go together");
+    line.fleet = line.ips.size() > 1 || given("--hosts") || given("--report") || line.ifNewer;
+    if (line.fleet) {
+        if (line.ips.empty() && !given("--hosts"))
+            return usage(line, "a fleet needs --ip ADDR or --hosts FILE");
+        if (line.restoreXport)
+            return usage(line, "--restore-xport takes one --ip ADDR, not a fleet");
+        if (line.check)
+            return usage(line, "--check takes one device, not a fleet");
+        if (given("--method") && !line.network)
+            return usage(line, "the units of a fleet are KT-58NET: --method network");
+        for (const char* name : {"--com", "--device"})
+            if (given(name))
+                line.warnings.push_back(std::string(name) + " does not apply to a fleet of KT-58NET units");
+        line.network = true;
+        return line;
+    }
+    if (given("--keep-going") || given("--stop-on-error"))
+        line.warnings.push_back("--keep-going and --stop-on-error apply to a fleet only");
     if (line.restoreXport) {
         if (line.check)
             return usage(line, "--check and --restore-xport do not go together");
@@ -222,7 +265,12 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
     app.add_option("--method", typed.method);
     app.add_option("--com", typed.com);
     app.add_option("--device", line.device);
-    app.add_option("--ip", line.ip);
+    app.add_option("--ip", line.ips)->allow_extra_args(false);
+    app.add_option("--hosts", line.hostsFile);
+    app.add_flag("--if-newer", line.ifNewer);
+    app.add_option("--report", line.reportFile);
+    app.add_flag("--keep-going");
+    app.add_flag("--stop-on-error", line.stopOnError);
     app.add_option("--tcp-port", typed.tcpPort);
     app.add_option("--image", line.image);
     app.add_flag("-y,--yes", line.yes);

@@ -21,6 +21,12 @@ struct CommandLine {
     bool comGiven = false;
     std::string device;           // --device PATH (POSIX)
     std::string ip;               // --ip ADDR: a dotted IPv4 address or a host name, as typed
+    std::vector<std::string> ips; // every --ip, in order: more than one makes a fleet
+    std::string hostsFile;        // --hosts FILE: a fleet's units
+    bool ifNewer = false;         // --if-newer
+    std::string reportFile;       // --report FILE
+    bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
+    bool fleet = false;           // several --ip, --hosts, --if-newer or --report: units one after another
     int tcpPort = 10001;          // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y

@@ -29,6 +29,10 @@ bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why)
 // back and a broken output pipe never ends the program.
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view);
 
+// Between two runs: an interrupt held back since the last run is taken now
+// (interruptsSeen counts it).
+void deliverHeldInterrupts();
+
 // Sets the serial port from --com N: the COM number on Windows, the device
 // /dev/ttyS<N-1> on POSIX.
 void chooseComPort(UpdateContext* ctx, int number);

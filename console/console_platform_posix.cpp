@@ -94,18 +94,17 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     CommandWindow window;
     window.attachView(&view);
     const sigset_t interrupts = interruptSet();
-    sigset_t previous;
     // The worker starts with the interrupts blocked, so they reach this
     // thread alone and never cut a wait of the worker; one that comes now
     // waits until the run has started (startUpdate clears the request).
-    pthread_sigmask(SIG_BLOCK, &interrupts, &previous);
+    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
     const int started = startUpdate(&window, ctx);
     struct sigaction action {};
     action.sa_handler = onSignal;
     action.sa_mask = interrupts;
     for (int signal : kInterruptSignals)
         sigaction(signal, &action, nullptr);
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
     while (started) {
         auto command = window.nextCommand(std::chrono::hours(1));
         if (!command)
@@ -120,6 +119,14 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     releaseWorkerThread();  // the worker ends right after the final line
     shutdownApp(&window, ctx);
     return started;
+}
+
+void deliverHeldInterrupts()
+{
+    // An interrupt held back since the last run reaches the handler now.
+    const sigset_t interrupts = interruptSet();
+    pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
+    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
 }
 
 void chooseComPort(UpdateContext* ctx, int number)

@@ -123,6 +123,7 @@ bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why)
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
 {
     consoleWindow = {&view, ctx, false};
+    runEnded = false;
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = consoleWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -151,6 +152,11 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     DestroyWindow(window);
     runEnded = true;
     return started;
+}
+
+void deliverHeldInterrupts()
+{
+    // The console's handler runs on a thread of its own: nothing is held back.
 }
 
 void chooseComPort(UpdateContext* ctx, int number)

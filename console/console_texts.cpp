@@ -50,8 +50,13 @@ const Entry kTexts[] = {
     {"XPort settling: {} s left", "XPort 安定待ち: 残り {} 秒"},
     {"kt5cufirm: no serial ports found", "kt5cufirm: シリアルポートが見つかりません"},
     {"kt5cufirm: the trace cannot be written to {}: {}", "kt5cufirm: トレースを{}に書き込めません: {}"},
+    {"Update {} KT-58NET units to {}?", "{}台のKT-58NETを{}に更新しますか？"},
+    {"kt5cufirm: no unit was changed.", "kt5cufirm: どの台も変更されていません。"},
+    {"Left alone: the device has {} already (the image: {}).", "更新しません。デバイスはすでに{}です（イメージ: {}）。"},
+    {"kt5cufirm: {} of {} units did not end complete or skipped; their states are in the summary",
+     "kt5cufirm: 完了またはスキップで終わらなかった台が{}台あります（全{}台）。状態は一覧のとおりです"},
 };
-static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::TraceNotWritten) + 1,
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::FleetNotAllWell) + 1,
               "one entry per text");
 
 } // namespace

@@ -32,6 +32,10 @@ enum class ConsoleText {
     Settling,           // {} seconds left in the XPort's settling wait
     NoPorts,            // --list-ports found none
     TraceNotWritten,    // {} file, {} reason
+    FleetQuestion,      // {} number of units, {} the image's version
+    FleetNoneChanged,
+    FleetLeftAlone,     // {} the device's version, {} the image's
+    FleetNotAllWell,    // {} units not complete or skipped, {} all units
 };
 
 // The text in the user's language, values filled in, in the console's encoding.

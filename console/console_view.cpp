@@ -35,7 +35,18 @@ void ConsoleView::line(std::FILE* stream, const std::string& text)
     stopCountdown();
     std::lock_guard<std::mutex> lock(mutex_);
     endProgressLocked();
-    put(stream, withoutLineEnd(text) + "\n");
+    put(stream, prefixed(withoutLineEnd(text)) + "\n");
+}
+
+std::string ConsoleView::prefixed(const std::string& text) const
+{
+    if (options_.linePrefix.empty())
+        return text;
+    std::string result = options_.linePrefix + text;
+    for (size_t at = result.find('\n'); at != std::string::npos && at + 1 < result.size();
+         at = result.find('\n', at + 1 + options_.linePrefix.size()))
+        result.insert(at + 1, options_.linePrefix);
+    return result;
 }
 
 void ConsoleView::endProgressLocked()
@@ -52,8 +63,8 @@ void ConsoleView::endProgressLocked()
 void ConsoleView::plainProgressLocked()
 {
     const uint32_t percent = maximum_ == 0 ? 0 : static_cast<uint32_t>(uint64_t{position_} * 100 / maximum_);
-    put(err_, consoleText(ConsoleText::Written,
-                          {std::to_string(percent), std::to_string(position_), std::to_string(maximum_)}) +
+    put(err_, prefixed(consoleText(ConsoleText::Written,
+                                   {std::to_string(percent), std::to_string(position_), std::to_string(maximum_)})) +
                   "\n");
     reported_ = position_;
 }
@@ -93,7 +104,7 @@ bool ConsoleView::askConfirmation(const std::string& question)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         endProgressLocked();
-        put(out_, text + " [y/N] ");
+        put(out_, prefixed(text) + " [y/N] ");
     }
     const std::string answer = readAnswer_();
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
@@ -220,7 +231,7 @@ void ConsoleView::showSettling(int milliseconds)
     std::lock_guard<std::mutex> lock(mutex_);
     endProgressLocked();
     if (!options_.progressBar) {
-        put(err_, consoleText(ConsoleText::Settling, {std::to_string(seconds)}) + "\n");
+        put(err_, prefixed(consoleText(ConsoleText::Settling, {std::to_string(seconds)})) + "\n");
         return;
     }
     countdownStop_ = false;

@@ -22,6 +22,7 @@ struct ConsoleOptions {
     bool check = false;          // --check with a device: the run declines without asking
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
+    std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
 };
 
 class ConsoleView : public CommandView {
@@ -58,6 +59,8 @@ public:
 
 private:
     void line(std::FILE* stream, const std::string& text);
+    // `text` with linePrefix before each of its lines.
+    std::string prefixed(const std::string& text) const;
     void put(std::FILE* stream, const std::string& text);
     // Ends what stands on the progress line: the bar or countdown erased, a
     // plain progress line for the bytes not yet reported. Holds mutex_.

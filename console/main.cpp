@@ -14,6 +14,7 @@
 #include "console_texts.h"
 #include "console_view.h"
 #include "exchange_trace.h"
+#include "fleet.h"
 #include "image_diagnosis.h"
 #include "image_file.h"
 #include "interrupts.h"
@@ -116,7 +117,7 @@ int applyCommandLine(const CommandLine& line, UpdateContext* ctx, ConsoleOptions
     options->assumeYes = line.yes;
     options->quiet = line.quiet;
     options->xportRepair = line.restoreXport;
-    if (line.network) {
+    if (line.network && !line.fleet) {
         // Resolved once, before anything is sent: the run uses the address.
         std::string dotted, why;
         if (!resolveIpv4(line.ip, &dotted, &why))
@@ -125,6 +126,37 @@ int applyCommandLine(const CommandLine& line, UpdateContext* ctx, ConsoleOptions
         options->address = dotted == line.ip ? dotted : line.ip + " (" + dotted + ")";
     }
     return 0;
+}
+
+// The units of a fleet, from --ip and --hosts; 0, else the exit status.
+int fleetHostsOf(const CommandLine& line, std::vector<FleetHost>* hosts)
+{
+    for (const std::string& ip : line.ips)
+        hosts->push_back(FleetHost{ip, line.tcpPort, 0});
+    if (!line.hostsFile.empty()) {
+        std::vector<FleetHost> listed;
+        std::string error;
+        if (!readHostsFile(line.hostsFile, line.tcpPort, &listed, &error))
+            return usageError(error);
+        hosts->insert(hosts->end(), listed.begin(), listed.end());
+    }
+    return 0;
+}
+
+// Several units one after another, each looked up once before anything is sent.
+int runFleetCommand(const CommandLine& line, const std::vector<FleetHost>& hosts, UpdateContext* ctx,
+                    const ConsoleOptions& options, TraceLog* trace)
+{
+    FleetOptions fleet;
+    fleet.assumeYes = line.yes;
+    fleet.onlyIfNewer = line.ifNewer;
+    fleet.stopOnError = line.stopOnError;
+    fleet.reportPath = line.reportFile;
+    if (trace != nullptr)
+        setTraceHook(TraceLog::hook, trace);
+    const int status = runFleet(ctx, hosts, fleet, options);
+    setTraceHook(nullptr, nullptr);
+    return status;
 }
 
 int runConsole(int argc, char** argv)
@@ -159,6 +191,11 @@ int runConsole(int argc, char** argv)
     ConsoleOptions options;
     if (const int status = applyCommandLine(line, ctx, &options))
         return status;
+    std::vector<FleetHost> fleetHosts;
+    if (line.fleet) {
+        if (const int status = fleetHostsOf(line, &fleetHosts))
+            return status;
+    }
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> traceFile(nullptr, std::fclose);
     if (line.trace && !line.traceFile.empty()) {
@@ -182,6 +219,13 @@ int runConsole(int argc, char** argv)
     // The image first: a bad one touches no device and no XPort.
     if (!line.restoreXport && !checkImageFirst(ctx, view, line.check))
         return finish(RunOutcome{}, address);
+    if (line.fleet) {
+        std::unique_ptr<TraceLog> fleetTrace;
+        if (line.trace)
+            fleetTrace = std::make_unique<TraceLog>(traceFile ? traceFile.get() : stderr,
+                                                    traceOnStandardError ? terminalColumns(stderr) : 0);
+        return runFleetCommand(line, fleetHosts, ctx, options, fleetTrace.get());
+    }
     // --check alone stops at the image; with a device it identifies that too.
     if (line.check && !line.network && line.device.empty() && !line.comGiven)
         return kExitComplete;

@@ -40,12 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_EXPECT(line.tcpPort >= 1 && line.tcpPort <= 65535);
     FUZZ_EXPECT(line.device.size() < 260 && line.image.size() < 260);
     FUZZ_EXPECT(!(line.check && line.restoreXport));
-    if (line.network) {
-        // What reaches the resolver is a dotted address (as the system's own
-        // conversion reads one) or a host name with a letter or hyphen in it.
+    // What reaches the resolver is a dotted address (as the system's own
+    // conversion reads one) or a host name with a letter or hyphen in it.
+    const auto usable = [](const std::string& ip) {
         in_addr address{};
-        const bool numeric = line.ip.find_first_not_of("0123456789.") == std::string::npos;
-        FUZZ_EXPECT(numeric ? inet_pton(AF_INET, line.ip.c_str(), &address) == 1 : isHostName(line.ip));
+        const bool numeric = ip.find_first_not_of("0123456789.") == std::string::npos;
+        return numeric ? inet_pton(AF_INET, ip.c_str(), &address) == 1 : isHostName(ip);
+    };
+    if (line.fleet) {
+        // A fleet's units: every --ip usable, a hosts file named, not empty.
+        FUZZ_EXPECT(line.network && !line.restoreXport && !line.check);
+        FUZZ_EXPECT(!line.ips.empty() || !line.hostsFile.empty());
+        for (const std::string& ip : line.ips)
+            FUZZ_EXPECT(usable(ip));
+    } else if (line.network) {
+        FUZZ_EXPECT(usable(line.ip));
     }
     return 0;
 }

@@ -34,6 +34,13 @@ void freeImage(UpdateContext* ctx)
     }
 }
 
+// Whether the image's version is above the device's, major first.
+bool imageIsNewer(const UpdateContext& ctx)
+{
+    const int device = ctx.deviceVersion[kDeviceVersionMajor] * 256 + ctx.deviceVersion[kDeviceVersionMinor];
+    return ctx.imageMajor * 256 + ctx.imageMinor > device;
+}
+
 // From the open link to the result line. Returns whether the quit exchange
 // is due: it is not after a failed identify request.
 bool updateDevice(WindowHandle window, UpdateContext* ctx)
@@ -56,6 +63,11 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
         return true;
     }
     postCommand(window, CmdImageVersion, 0);
+    if (ctx->onlyIfNewer != 0 && !imageIsNewer(*ctx)) {
+        // As on a No: quit, close and restore follow, nothing is erased.
+        ctx->leftAlone = 1;
+        return true;
+    }
     // Only an answer the window wrote can be Yes; a cancel counts as No, and
     // a check run declines without asking.
     ctx->statusCode = StDeclined;
@@ -126,6 +138,7 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
     ctx->succeeded = 0;
     ctx->eraseSent = 0;
     ctx->xportChanged = 0;
+    ctx->leftAlone = 0;
     // Until something is changed, a cancel cuts the waits short.
     setWaitsCutByCancel(1);
     postCommand(window, CmdEnableControls, 0);

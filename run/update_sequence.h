@@ -13,7 +13,9 @@ int startUpdate(WindowHandle window, UpdateContext* ctx);
 // write and verify, quit, close, XPort restore, final line. Returns 1.
 // A cancel request counts as No before the erase and ends the write after the
 // record in flight; a switched XPort is always put back. With xportRepair set
-// the run only puts the kept XPort setup back.
+// the run only puts the kept XPort setup back. With onlyIfNewer set, a device
+// already at the image's version or newer is left alone (leftAlone) after the
+// identify, without the question: quit, close and restore as on a No.
 int runUpdate(WindowHandle window, UpdateContext* ctx);
 
 // Window thread, at exit: closes an open link, frees the image, closes the

@@ -17,8 +17,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "device_emulator.h"
@@ -241,6 +243,8 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
     };
     const auto usage = HasSubstr("Usage: kt5cufirm");
     const std::string noDevice = "/nonexistent/tty";
+    const ScratchDir scratch;
+    const std::string badHosts = scratch.write("hosts", "127.0.0.1\n# next\n127.0.0.2:0\n").string();
     const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT) + "\n";
     const std::string japaneseOut =
         "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n";
@@ -271,6 +275,14 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
          "kt5cufirm: no XPort setup is kept for 127.0.0.1 (in " + (stateHome().path() / "kt5cufirm").string() +
              "): nothing to put back\n"},
         {{"--image", ""}, {}, 2, "", usage},
+        {{"--hosts", "/nonexistent/hosts"}, {}, 2, "", StartsWith("kt5cufirm: /nonexistent/hosts: cannot be read\n")},
+        {{"--hosts", badHosts}, {}, 2, "",
+         StartsWith("kt5cufirm: " + badHosts + ":3: the TCP port after ':' is a number from 1 to 65535: 127.0.0.2:0\n")},
+        {{"--method", "serial", "--ip", "127.0.0.1", "--ip", "127.0.0.2"}, {}, 2, "",
+         StartsWith("kt5cufirm: the units of a fleet are KT-58NET: --method network\n")},
+        {{"--ip", "127.0.0.1", "--ip", "127.0.0.2", "--keep-going", "--stop-on-error"}, {}, 2, "", usage},
+        {{"--restore-xport", "--ip", "127.0.0.1", "--ip", "127.0.0.2"}, {}, 2, "", usage},
+        {{"--if-newer", "--yes"}, {}, 2, "", StartsWith("kt5cufirm: a fleet needs --ip ADDR or --hosts FILE\n")},
         {{"--help"}, {}, 0, HasSubstr("  4  the XPort's setup could not be put back"), ""},
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
@@ -715,6 +727,184 @@ TEST_F(ConsoleStops, ASetupThatCannotBeKeptStopsTheRunBeforeTheSwitch)
     ASSERT_TRUE(xport.sync(2s));
     EXPECT_EQ(xport.exchanges().size(), 2u) << "query and get setup only";
     EXPECT_EQ(device.counters().connections, 0);
+}
+
+} // namespace
+
+namespace {
+
+// KT-58NET units on loopback addresses of their own (127.0.0.2, ...), each
+// with its XPort on port 30718 and its device on a TCP port.
+struct Unit {
+    Unit(const std::string& at, DeviceEmulatorOptions options) : address(at)
+    {
+        options.address = at;
+        device = std::make_unique<DeviceEmulator>(options);
+        XportEmulatorOptions xportOptions;
+        xportOptions.address = at;
+        xport = std::make_unique<XportEmulator>(xportOptions);
+    }
+    bool start() { return device->startTcp() && xport->start(); }
+    std::string label() const { return address + ":" + std::to_string(device->port()); }
+    std::string address;
+    std::unique_ptr<DeviceEmulator> device;
+    std::unique_ptr<XportEmulator> xport;
+};
+
+class ConsoleFleet : public ::testing::Test {
+protected:
+    // Units on 127.0.0.2 on, one for each set of options.
+    bool start(const std::vector<DeviceEmulatorOptions>& options)
+    {
+        for (const DeviceEmulatorOptions& o : options) {
+            units.push_back(std::make_unique<Unit>("127.0.0." + std::to_string(units.size() + 2), o));
+            if (!units.back()->start())
+                return false;
+        }
+        return true;
+    }
+    std::string hostsFile() const
+    {
+        std::string text = "# the units\n\n";
+        for (const auto& unit : units)
+            text += unit->label() + "   # hall\n";
+        return scratch.write("hosts", text).string();
+    }
+    Strings fleet(Strings more) const
+    {
+        more.insert(more.begin(), {"--image", imageFile, "--report", reportFile});
+        return more;
+    }
+    // The summary's row of `unit` with its seconds left out.
+    static std::string row(const Outcome& outcome, const Unit& unit)
+    {
+        const size_t at = outcome.out.rfind("\n" + unit.label() + " ");
+        if (at == std::string::npos)
+            return "no row for " + unit.label();
+        std::string line = outcome.out.substr(at + 1, outcome.out.find('\n', at + 1) - at - 1);
+        line = line.substr(unit.label().size(), line.find_last_not_of(" 0123456789.-") - unit.label().size() + 1);
+        return line.substr(line.find_first_not_of(' '));
+    }
+    Strings report() const
+    {
+        Strings lines;
+        std::ifstream in(reportFile);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line.substr(0, line.find(",\"seconds\":")));
+        return lines;
+    }
+    std::string reportLine(const Unit& unit, const std::string& before, const std::string& after,
+                           const std::string& result, int status) const
+    {
+        auto text = [](const std::string& v) { return v.empty() ? std::string("null") : "\"" + v + "\""; };
+        return "{\"host\":\"" + unit.address + "\",\"address\":\"" + unit.address +
+               "\",\"tcp_port\":" + std::to_string(unit.device->port()) + ",\"version_before\":" + text(before) +
+               ",\"version_after\":" + text(after) + ",\"result\":\"" + result +
+               "\",\"status\":" + std::to_string(status);
+    }
+    bool keptAny() const
+    {
+        for (const auto& unit : units)
+            if (std::filesystem::exists(stateHome().path() / "kt5cufirm" / ("xport-" + unit->address + ".setup")))
+                return true;
+        return false;
+    }
+    ScratchDir scratch;
+    const std::string image = sampleImage("0201", 30, 16);
+    const std::string imageFile = scratch.write("image.hex", image).string();
+    const std::string reportFile = (scratch.path() / "report.jsonl").string();
+    std::vector<std::unique_ptr<Unit>> units;
+};
+
+TEST_F(ConsoleFleet, TwoDevicesAndOneThatRefusesTheConnection)
+{
+    ASSERT_TRUE(start({{}, {}, {}}));
+    units[2]->device->stop();  // its XPort answers, its data port refuses
+    const Outcome outcome = runConsole(fleet({"--hosts", hostsFile(), "--yes"}));
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58NET units to Ver 1.02? y\n"));
+    EXPECT_THAT(outcome.out, HasSubstr("[" + units[1]->label() + "] Is the firmware updated? y\n"));
+    EXPECT_THAT(outcome.err, HasSubstr("[" + units[2]->label() + "] Error: Connect failure. (code=" +
+                                       std::to_string(ECONNREFUSED) + "): " + units[2]->label() +
+                                       ": Connection refused\n"));
+    EXPECT_THAT(outcome.err, HasSubstr("[" + units[0]->label() + "] written 99% ("));
+    EXPECT_EQ(row(outcome, *units[0]), "1.00    1.02    complete");
+    EXPECT_EQ(row(outcome, *units[1]), "1.00    1.02    complete");
+    EXPECT_EQ(row(outcome, *units[2]), "-       -       failed before the erase");
+    EXPECT_EQ(report(), (Strings{reportLine(*units[0], "1.00", "1.02", "complete", 0),
+                                 reportLine(*units[1], "1.00", "1.02", "complete", 0),
+                                 reportLine(*units[2], "", "", "failed before the erase", 1)}));
+    EXPECT_EQ(outcome.lastErrLine(),
+              "kt5cufirm: 1 of 3 units did not end complete or skipped; their states are in the summary");
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->address);
+        ASSERT_TRUE(unit->xport->sync(2s));
+        EXPECT_EQ(unit->xport->exchanges().size(), 6u);
+        EXPECT_EQ(unit->xport->record()[21], 2) << "the XPort put back";
+        if (unit != units[2]) {
+            EXPECT_EQ(unit->device->memory().bytes, imageMemory(image));
+        }
+    }
+    EXPECT_FALSE(keptAny());
+
+    // The refusing unit first, with --stop-on-error: the others are not attempted.
+    const std::string refusingFirst =
+        scratch.write("refusing-first", units[2]->label() + "\n" + units[0]->label() + "\n").string();
+    const Outcome stopped = runConsole(fleet({"--hosts", refusingFirst, "--stop-on-error", "--yes"}));
+    EXPECT_EQ(stopped.status, 1) << stopped.err;
+    EXPECT_EQ(row(stopped, *units[2]), "-       -       failed before the erase");
+    EXPECT_EQ(row(stopped, *units[0]), "-       -       not attempted");
+    EXPECT_EQ(units[0]->device->counters().connections, 1);
+}
+
+TEST_F(ConsoleFleet, IfNewerLeavesAUnitAtTheImagesVersionAlone)
+{
+    DeviceEmulatorOptions current;
+    current.minor = 0x02;  // Ver 1.02, the image's
+    ASSERT_TRUE(start({current}));
+    DeviceEmulatorOptions older;
+    older.port = units[0]->device->port();  // both reached with one --tcp-port
+    ASSERT_TRUE(start({older}));
+    const Outcome outcome = runConsole(fleet({"--if-newer", "--ip", "127.0.0.2", "--ip", "127.0.0.3", "--tcp-port",
+                                              std::to_string(older.port), "--yes"}));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_THAT(outcome.out, HasSubstr("[" + units[0]->label() +
+                                       "] Left alone: the device has Ver 1.02 already (the image: Ver 1.02).\n"));
+    EXPECT_EQ(row(outcome, *units[0]), "1.02    1.02    skipped");
+    EXPECT_EQ(row(outcome, *units[1]), "1.00    1.02    complete");
+    EXPECT_EQ(report(), (Strings{reportLine(*units[0], "1.02", "1.02", "skipped", 0),
+                                 reportLine(*units[1], "1.00", "1.02", "complete", 0)}));
+    const DeviceCounters skipped = units[0]->device->counters();
+    EXPECT_EQ(std::make_tuple(skipped.identifies, skipped.erases, skipped.quits), std::make_tuple(1, 0, 1));
+    EXPECT_EQ(units[1]->device->counters().erases, 1);
+    ASSERT_TRUE(units[0]->xport->sync(2s));
+    EXPECT_EQ(units[0]->xport->record()[21], 2);
+}
+
+TEST_F(ConsoleFleet, AnInterruptStopsAfterTheUnitInProgress)
+{
+    DeviceEmulatorOptions held;
+    held.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
+    ASSERT_TRUE(start({{}, held, {}}));
+    ConsoleProcess run(fleet({"--hosts", hostsFile(), "--yes"}), {}, "5000,20");
+    const bool writing = eventually([&] { return units[1]->device->counters().records == 5; });
+    kill(run.pid(), SIGINT);
+    const Outcome outcome = run.wait();
+    ASSERT_TRUE(writing) << outcome.out << outcome.err;
+    EXPECT_EQ(outcome.status, 3) << outcome.err;
+    EXPECT_EQ(row(outcome, *units[0]), "1.00    1.02    complete");
+    EXPECT_EQ(row(outcome, *units[1]), "1.00    -       erased but incomplete");
+    EXPECT_EQ(row(outcome, *units[2]), "-       -       not attempted");
+    EXPECT_EQ(report(), (Strings{reportLine(*units[0], "1.00", "1.02", "complete", 0),
+                                 reportLine(*units[1], "1.00", "", "erased but incomplete", 3),
+                                 reportLine(*units[2], "", "", "not attempted", 1)}));
+    EXPECT_EQ(units[1]->device->counters().quits, 1);
+    ASSERT_TRUE(units[1]->xport->sync(2s));
+    EXPECT_EQ(units[1]->xport->record()[21], 2) << "the second unit's XPort put back";
+    ASSERT_TRUE(units[2]->xport->sync(2s));
+    EXPECT_EQ(units[2]->xport->exchanges().size(), 0u);
+    EXPECT_EQ(units[2]->device->counters().connections, 0);
+    EXPECT_FALSE(keptAny());
 }
 
 } // namespace

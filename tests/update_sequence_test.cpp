@@ -64,6 +64,7 @@ struct Conditions {
     bool noDevice = false;  // the serial port does not exist; nothing listens on the TCP port
     const char* ip = "127.0.0.1";
     bool zeroPort = false;
+    bool onlyIfNewer = false;
 };
 
 struct Case {
@@ -116,6 +117,16 @@ const Case kCases[] = {
      {"disable", kXportChanging, kConnecting, kDeviceVersion, kReading, kImageVersion, kConfirm, kErasing, kRange,
       kWriting, kResultOk, kQuitting, kDisconnecting, kXportRestoring, kErrXportRestore, kReset, "enable", kFinalOk},
      1, 1},
+    {"only if newer: a device at the image's version is left alone without a question", {},
+     [](Conditions& s) {
+         s.onlyIfNewer = true;
+         s.device.minor = 0x02;
+     },
+     {"disable", kXportChanging, kConnecting, "device-version:Ver 1.02", kReading, kImageVersion, kQuitting,
+      kDisconnecting, kXportRestoring, kReset, "enable", kFinalFailed}, 1, 0},
+    {"only if newer: an older device is updated", {}, [](Conditions& s) { s.onlyIfNewer = true; },
+     {"disable", kXportChanging, kConnecting, kDeviceVersion, kReading, kImageVersion, kConfirm, kErasing, kRange,
+      kWriting, kResultOk, kQuitting, kDisconnecting, kXportRestoring, kReset, "enable", kFinalOk}, 1, 1},
     {"no address: nothing starts", Network, [](Conditions& s) { s.ip = ""; },
      {error("In the specified connection method, inputting in the IPaddress item is necessary.\n"
             "Please input a IP address into the item.")}, 0, 0},
@@ -179,6 +190,7 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
                                               : (scratch.path() / "missing.hex").string();
         std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", image.c_str());
         ctx.method = GetParam();
+        ctx.onlyIfNewer = given.onlyIfNewer ? 1 : 0;
         if (network) {
             ASSERT_TRUE(device.startTcp());
             xport.emplace(given.xport);
@@ -211,6 +223,7 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
         EXPECT_EQ(counters.erases, c.erases);
         if (started) {  // a refused Start leaves the last run's result
             EXPECT_EQ(ctx.succeeded, has(expected, kFinalOk) ? 1 : 0);
+            EXPECT_EQ(ctx.leftAlone, given.onlyIfNewer && !has(expected, kConfirm) ? 1 : 0);
         }
         if (has(expected, kFinalOk)) {
             EXPECT_EQ(device.memory().bytes, imageMemory(kImage));

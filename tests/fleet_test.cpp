@@ -1,0 +1,111 @@
+// The fleet's list of units, each unit's result, the exit status, the
+// summary's rows and the report's lines.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fleet.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+TEST(FleetHosts, AddressesNamesPortsCommentsAndBlankLines)
+{
+    const std::string text = "# the plant\n\n192.168.0.50\r\n  unit-7.plant.example:10002  # hall 2\n"
+                             "\t10.0.0.1:1\n#192.168.0.51\n";
+    std::vector<FleetHost> hosts;
+    std::string error;
+    ASSERT_TRUE(parseHostsText(text, "hosts", 10001, &hosts, &error)) << error;
+    ASSERT_EQ(hosts.size(), 3u);
+    EXPECT_EQ(hosts[0].host, "192.168.0.50");
+    EXPECT_EQ(hosts[0].tcpPort, 10001);
+    EXPECT_EQ(hosts[0].line, 3);
+    EXPECT_EQ(hosts[1].host, "unit-7.plant.example");
+    EXPECT_EQ(hosts[1].tcpPort, 10002);
+    EXPECT_EQ(hosts[2].line, 5);
+    EXPECT_EQ(unitLabel(hosts[0]), "192.168.0.50");
+    EXPECT_EQ(unitLabel(hosts[1]), "unit-7.plant.example:10002");
+}
+
+TEST(FleetHosts, AMalformedLineIsNamed)
+{
+    const struct {
+        std::string text, error;
+    } cases[] = {
+        {"10.0.0.1\n10.0.0.2:0\n", "hosts:2: the TCP port after ':' is a number from 1 to 65535: 10.0.0.2:0"},
+        {"10.0.0.1:65536\n", "hosts:1: the TCP port after ':' is a number from 1 to 65535: 10.0.0.1:65536"},
+        {"\n\n10.0.0.1 10.0.0.2\n", "hosts:3: one address[:tcp-port] a line: 10.0.0.1 10.0.0.2"},
+        {"10.0.0.256\n", "hosts:1: '10.0.0.256' is neither a dotted IPv4 address nor a host name: 10.0.0.256"},
+        {"010.0.0.1\n", "hosts:1: '010.0.0.1' is neither a dotted IPv4 address nor a host name: 010.0.0.1"},
+        {"unit_7\n", "hosts:1: 'unit_7' is neither a dotted IPv4 address nor a host name: unit_7"},
+        {":10001\n", "hosts:1: '' is neither a dotted IPv4 address nor a host name: :10001"},
+        {"10.0.0.1\n# again\n10.0.0.1:10001\n", "hosts:3: 10.0.0.1:10001 is listed already on line 1"},
+        {"# nothing\n\n", "hosts: no unit is listed"},
+    };
+    for (const auto& c : cases) {
+        std::vector<FleetHost> hosts;
+        std::string error;
+        EXPECT_FALSE(parseHostsText(c.text, "hosts", 10001, &hosts, &error)) << c.text;
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(FleetResults, EachRunsResultAndTheWorstStatus)
+{
+    const struct {
+        UnitRun run;
+        UnitResult result;
+        int status;
+    } cases[] = {
+        {{false, true, true, false, false}, UnitResult::Complete, 0},
+        {{false, false, false, false, false}, UnitResult::Unchanged, 1},
+        {{false, false, false, false, true}, UnitResult::FailedBeforeErase, 1},
+        {{false, true, false, false, true}, UnitResult::ErasedIncomplete, 3},
+        {{true, true, true, false, true}, UnitResult::XportNotRestored, 4},
+        {{false, false, false, true, false}, UnitResult::Skipped, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(unitResult(c.run), c.result) << resultName(c.result);
+        EXPECT_EQ(unitStatus(c.result), c.status) << resultName(c.result);
+    }
+    auto worst = [](std::vector<UnitResult> results) {
+        std::vector<UnitReport> units(results.size());
+        for (size_t i = 0; i < results.size(); ++i)
+            units[i].result = results[i];
+        return fleetStatus(units);
+    };
+    EXPECT_EQ(worst({UnitResult::Complete, UnitResult::Skipped}), 0);
+    EXPECT_EQ(worst({UnitResult::Complete, UnitResult::NotAttempted}), 1);
+    EXPECT_EQ(worst({UnitResult::ErasedIncomplete, UnitResult::Unchanged}), 3);
+    EXPECT_EQ(worst({UnitResult::ErasedIncomplete, UnitResult::XportNotRestored, UnitResult::Complete}), 4);
+}
+
+TEST(FleetResults, SummaryRowsAndReportLines)
+{
+    UnitReport done;
+    done.label = done.host = "unit-7";
+    done.address = "10.0.0.7";
+    done.versionBefore = "1.00";
+    done.versionAfter = "1.02";
+    done.result = UnitResult::Complete;
+    done.seconds = 61.25;
+    UnitReport left;
+    left.label = "10.0.0.8:10002";
+    left.host = "10.0.0.8";
+    left.tcpPort = 10002;
+    EXPECT_EQ(summaryTable({done, left}),
+              "Address         Before  After   Result                   Seconds\n"
+              "unit-7          1.00    1.02    complete                    61.2\n"
+              "10.0.0.8:10002  -       -       not attempted                  -\n");
+    EXPECT_EQ(reportLine(done), "{\"host\":\"unit-7\",\"address\":\"10.0.0.7\",\"tcp_port\":10001,"
+                                "\"version_before\":\"1.00\",\"version_after\":\"1.02\",\"result\":\"complete\","
+                                "\"status\":0,\"seconds\":61.2}");
+    EXPECT_EQ(reportLine(left), "{\"host\":\"10.0.0.8\",\"address\":null,\"tcp_port\":10002,"
+                                "\"version_before\":null,\"version_after\":null,\"result\":\"not attempted\","
+                                "\"status\":1,\"seconds\":0.0}");
+}
+
+} // namespace
