@@ -626,7 +626,7 @@ TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
         ASSERT_TRUE(device.startTcp());
         XportEmulator xport(XportEmulatorOptions{});
         ASSERT_TRUE(xport.start());
-        ConsoleProcess run(network(device), {}, "300,3000");
+        ConsoleProcess run(network(device), {}, "2000,3000");
         ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // query, get setup, the switch's put
         kill(run.pid(), SIGTERM);
         if (!c.later.empty()) {
@@ -694,7 +694,7 @@ TEST_F(ConsoleStops, AKilledRunLosesNotTheTrueXportSetup)
         ASSERT_TRUE(device.startTcp());
         XportEmulator xport(XportEmulatorOptions{});
         ASSERT_TRUE(xport.start());
-        ConsoleProcess killed(network(device), {}, "300,3000");
+        ConsoleProcess killed(network(device), {}, "2000,3000");
         ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // the switch's put is in
         kill(killed.pid(), SIGKILL);
         EXPECT_EQ(killed.wait().status, -1);
