@@ -73,22 +73,6 @@ constexpr const char* kHelp =
     "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
     "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
 
-// A whole decimal number from `lowest` to `highest`, digits only.
-std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
-{
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
-
 bool onlyDigitsAndDots(const std::string& text)
 {
     return text.find_first_not_of("0123456789.") == std::string::npos;
@@ -195,6 +179,21 @@ CommandLine validate(CommandLine line, const Typed& typed, const CLI::App& app)
 }
 
 } // namespace
+
+std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
+{
+    if (text.empty() || text.size() > 9)
+        return std::nullopt;
+    int value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < lowest || value > highest)
+        return std::nullopt;
+    return value;
+}
 
 bool isDottedIpv4(const std::string& text, std::string* why)
 {

@@ -3,6 +3,7 @@
 // device or network, so it can be run on any input.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ CommandLine parseCommandLine(int argc, const char* const* argv);
 // The usage lines (short) and the whole --help text.
 const char* usageText();
 const char* helpText();
+
+// A whole decimal number from `lowest` to `highest`, digits only (at most 9).
+std::optional<int> parseNumber(const std::string& text, int lowest, int highest);
 
 // Whether `text` is four decimal numbers 0-255 joined by dots, without
 // leading zeros; `why` (when not null) says what is wrong otherwise.

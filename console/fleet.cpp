@@ -11,21 +11,6 @@ namespace {
 
 constexpr int kDefaultTcpPort = 10001;
 
-std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
-{
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
-
 std::string trimmed(const std::string& text)
 {
     const char* blanks = " \t\r\f\v";
