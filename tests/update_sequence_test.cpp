@@ -295,6 +295,18 @@ TEST(UpdateShutdown, ReleasesAnOpenLinkAndALoadedImage)
     }
 }
 
+namespace {
+
+// A serial run of the sample image against `device`'s pseudo-terminal.
+void serialRunOf(UpdateContext* ctx, const ScratchDir& scratch, const DeviceEmulator& device)
+{
+    initUpdateContext(ctx);
+    std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", scratch.write("i.hex", kImage).c_str());
+    std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", device.ptyPath().c_str());
+}
+
+} // namespace
+
 TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
 {
     DeviceEmulatorOptions options;
@@ -303,9 +315,7 @@ TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
     ASSERT_TRUE(device.startPty());
     ScratchDir scratch;
     UpdateContext ctx;
-    initUpdateContext(&ctx);
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", scratch.write("i.hex", kImage).c_str());
-    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+    serialRunOf(&ctx, scratch, device);
     CommandWindow window;
     RecordingView view;
     window.attachView(&view);
@@ -330,9 +340,7 @@ TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
     ASSERT_TRUE(device.startPty());
     ScratchDir scratch;
     UpdateContext ctx;
-    initUpdateContext(&ctx);
-    std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", scratch.write("i.hex", kImage).c_str());
-    std::snprintf(ctx.comDevice, sizeof ctx.comDevice, "%s", device.ptyPath().c_str());
+    serialRunOf(&ctx, scratch, device);
     CommandWindow window;
     RecordingView view;
     window.attachView(&view);
