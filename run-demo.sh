@@ -22,8 +22,9 @@ trap cleanup EXIT
 
 # The shipped sample is exactly what kt58mkimage makes; its data bytes are
 # what a device must hold after the update.
-"$bin/sim/kt58mkimage" --out "$work/kt58netcu.hex" --bin "$work/expected.bin"
-cmp -s sim/kt58netcu.hex "$work/kt58netcu.hex" || { echo "sim/kt58netcu.hex differs from kt58mkimage's" >&2; exit 1; }
+"$bin/sim/kt58mkimage" --out "$work/sample.hex" --bin "$work/expected.bin"
+cmp -s sim/sample-firmware.hex "$work/sample.hex" ||
+  { echo "sim/sample-firmware.hex differs from kt58mkimage's" >&2; exit 1; }
 
 # Starts kt58sim with the given options; waits for the line that names where it serves.
 start_sim() {
@@ -58,7 +59,7 @@ echo
 echo "== KT-58NET: XPort on 127.0.0.1:30718, data port on TCP (takes about 15 s: the XPort settles twice)"
 start_sim --port 0 --xport --dump "$work/net.bin"
 port=$(sed -nE 's/.*listening on [0-9.]+:([0-9]+).*/\1/p' "$work/sim.log")
-"$bin/console/kt5cufirm" --method network --ip 127.0.0.1 --tcp-port "$port" --yes
+"$bin/console/kt5cufirm" --method network --ip 127.0.0.1 --tcp-port "$port" --image sim/sample-firmware.hex --yes
 stop_sim
 same_memory "$work/net.bin"
 
@@ -66,7 +67,7 @@ echo
 echo "== KT-58CU: the serial port is a pseudo-terminal"
 start_sim --pty --dump "$work/cu.bin"
 device=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
-"$bin/console/kt5cufirm" --device "$device" --yes
+"$bin/console/kt5cufirm" --device "$device" --image sim/sample-firmware.hex --yes
 stop_sim
 same_memory "$work/cu.bin"
 

@@ -1,6 +1,6 @@
 // The thin socket layer under the TCP link and the UDP channel: what differs
 // between Winsock and POSIX sockets, and nothing else. The shared code calls
-// socket(), bind(), connect() and sendto() itself.
+// socket(), bind() and sendto() itself.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,21 @@ void stopSocketLibrary();
 
 // Shuts both directions down and closes the socket; results are ignored.
 void closeSocketHandle(SocketHandle socket);
+
+// A connect in non-blocking mode, so that its wait can be cut short. Starts
+// it: 1 when connected at once, 0 when under way, -1 when it failed (the
+// connect's error is then the last socket error).
+int startConnect(SocketHandle socket, const sockaddr_in* peer);
+// Waits up to `milliseconds` for a connect under way: 1 connected, 0 still
+// under way, -1 failed (its error is then the last socket error).
+int waitConnected(SocketHandle socket, int milliseconds);
+// Puts the socket back in blocking mode; the last socket error is kept.
+void endConnect(SocketHandle socket);
+// Makes "interrupted" the last socket error: the error of a connect cut short.
+void setInterruptedError();
+
+// 1 when the last socket error says that the address is in use.
+int addressWasInUse();
 
 // 1 when the socket has something to read within `milliseconds`, 0 on a
 // time-out or a failed wait.

@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <poll.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,51 @@ void closeSocketHandle(SocketHandle socket)
     shutdown(socket, SHUT_RDWR);
     close(socket);
     errno = lastError;
+}
+
+int startConnect(SocketHandle socket, const sockaddr_in* peer)
+{
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags == -1 || fcntl(socket, F_SETFL, flags | O_NONBLOCK) == -1)
+        return -1;
+    if (connect(socket, reinterpret_cast<const sockaddr*>(peer), sizeof *peer) == 0)
+        return 1;
+    return errno == EINPROGRESS || errno == EINTR ? 0 : -1;
+}
+
+int waitConnected(SocketHandle socket, int milliseconds)
+{
+    pollfd entry{socket, POLLOUT, 0};
+    const int ready = poll(&entry, 1, milliseconds);
+    if (ready == 0 || (ready < 0 && errno == EINTR))
+        return 0;
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (ready < 0 || getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return -1;
+    if (error == 0)
+        return 1;
+    errno = error;
+    return -1;
+}
+
+void endConnect(SocketHandle socket)
+{
+    const int lastError = errno;
+    const int flags = fcntl(socket, F_GETFL);
+    if (flags != -1)
+        fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+    errno = lastError;
+}
+
+void setInterruptedError()
+{
+    errno = EINTR;
+}
+
+int addressWasInUse()
+{
+    return errno == EADDRINUSE ? 1 : 0;
 }
 
 int waitSocketReadable(SocketHandle socket, int milliseconds)

@@ -22,6 +22,59 @@ void closeSocketHandle(SocketHandle socket)
     WSASetLastError(lastError);
 }
 
+int startConnect(SocketHandle socket, const sockaddr_in* peer)
+{
+    u_long nonBlocking = 1;
+    if (ioctlsocket(socket, FIONBIO, &nonBlocking) != 0)
+        return -1;
+    if (connect(socket, reinterpret_cast<const sockaddr*>(peer), sizeof *peer) == 0)
+        return 1;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+int waitConnected(SocketHandle socket, int milliseconds)
+{
+    // Winsock signals a connect that succeeded as writable, one that failed
+    // in the exception set.
+    fd_set writeSet;
+    fd_set failSet;
+    FD_ZERO(&writeSet);
+    FD_ZERO(&failSet);
+    FD_SET(socket, &writeSet);
+    FD_SET(socket, &failSet);
+    timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const int ready = select(64, nullptr, &writeSet, &failSet, &timeout);
+    if (ready == 0)
+        return 0;
+    if (ready == SOCKET_ERROR)
+        return -1;
+    if (!FD_ISSET(socket, &failSet))
+        return 1;
+    int error = 0;
+    int length = sizeof error;
+    getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length);
+    WSASetLastError(error != 0 ? error : WSAECONNREFUSED);
+    return -1;
+}
+
+void endConnect(SocketHandle socket)
+{
+    const int lastError = WSAGetLastError();
+    u_long nonBlocking = 0;
+    ioctlsocket(socket, FIONBIO, &nonBlocking);
+    WSASetLastError(lastError);
+}
+
+void setInterruptedError()
+{
+    WSASetLastError(WSAEINTR);
+}
+
+int addressWasInUse()
+{
+    return WSAGetLastError() == WSAEADDRINUSE ? 1 : 0;
+}
+
 int waitSocketReadable(SocketHandle socket, int milliseconds)
 {
     fd_set readSet;

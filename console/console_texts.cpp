@@ -55,8 +55,10 @@ const Entry kTexts[] = {
     {"Left alone: the device has {} already (the image: {}).", "更新しません。デバイスはすでに{}です（イメージ: {}）。"},
     {"kt5cufirm: {} of {} units did not end complete or skipped; their states are in the summary",
      "kt5cufirm: 完了またはスキップで終わらなかった台が{}台あります（全{}台）。状態は一覧のとおりです"},
+    {"kt5cufirm: no image was given and none lies beside the program: name the image file with --image PATH",
+     "kt5cufirm: ファームウェアファイルが指定されず、プログラムと同じフォルダにもありません。--image PATH で指定してください"},
 };
-static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::FleetNotAllWell) + 1,
+static_assert(sizeof kTexts / sizeof kTexts[0] == static_cast<size_t>(ConsoleText::NoImageGiven) + 1,
               "one entry per text");
 
 } // namespace

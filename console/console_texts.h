@@ -36,6 +36,7 @@ enum class ConsoleText {
     FleetNoneChanged,
     FleetLeftAlone,     // {} the device's version, {} the image's
     FleetNotAllWell,    // {} units not complete or skipped, {} all units
+    NoImageGiven,       // no --image, and none beside the program
 };
 
 // The text in the user's language, values filled in, in the console's encoding.

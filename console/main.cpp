@@ -22,6 +22,7 @@
 #include "port_list.h"
 #include "protocol_waits.h"
 #include "sockets.h"
+#include "standard_streams.h"
 #include "texts.h"
 #include "trace_log.h"
 #include "ui_language.h"
@@ -90,6 +91,8 @@ bool checkImageFirst(UpdateContext* ctx, CommandView& view, bool check)
         view.showErrorBox(loadText(TextErrorCaption), withoutLineEnd(errorMessage(*ctx, 0)) + ": " +
                                                           (path[0] != '\0' ? path : kImageFileName) + ": " +
                                                           std::strerror(failure));
+        if (ctx->imageChoice[0] == '\0' && failure == ENOENT)
+            sayLine(stderr, ConsoleText::NoImageGiven);
         ctx->errorCode = 0;
         return false;
     }
@@ -279,6 +282,7 @@ int runConsole(int argc, char** argv)
 // names the descriptors open at the end and at the start (POSIX).
 int main(int argc, char** argv)
 {
+    openMissingStandardStreams();
     const bool listDescriptors = std::getenv("KT5CUFIRM_DEBUG_FDS") != nullptr;
     const std::string before = listDescriptors ? openDescriptors() : std::string();
     const int status = runConsole(argc, argv);

@@ -24,6 +24,26 @@ int waitSlice(void* socket, int milliseconds)
     return waitSocketReadable(*static_cast<SocketHandle*>(socket), milliseconds);
 }
 
+// The steps in which a connect under way looks for a cancel.
+constexpr int kConnectSliceMs = 50;
+
+// Connects the socket, waiting as long as the system tries unless a cancel
+// comes first; a cut connect fails as "interrupted". 1 when connected.
+int connectUnlessCancelled(SocketHandle socket, const sockaddr_in* peer)
+{
+    int state = startConnect(socket, peer);
+    while (state == 0) {
+        if (cancelRequested()) {
+            setInterruptedError();
+            state = -1;
+            break;
+        }
+        state = waitConnected(socket, kConnectSliceMs);
+    }
+    endConnect(socket);
+    return state == 1 ? 1 : 0;
+}
+
 } // namespace
 
 int startWinsock(SocketLibraryData* data)
@@ -57,7 +77,7 @@ int connectTcp(WindowHandle window, UpdateContext* ctx)
         reportError(window);
         return 0;
     }
-    if (connect(ctx->tcpSocket, reinterpret_cast<const sockaddr*>(&ctx->tcpPeer), sizeof ctx->tcpPeer) != 0) {
+    if (!connectUnlessCancelled(ctx->tcpSocket, &ctx->tcpPeer)) {
         // Report first: the message carries the connect's own error number.
         ctx->errorCode = ErrConnect;
         reportError(window);

@@ -9,7 +9,9 @@ int startWinsock(SocketLibraryData* data);
 
 // Connects tcpSocket to ipText:tcpPort (the port's low 16 bits); 1 when
 // connected. Reports ErrSocketCreate and ErrConnect; a failed connection
-// leaves no socket behind (tcpSocket -1).
+// leaves no socket behind (tcpSocket -1). The connect waits as long as the
+// system tries, unless a cancel request comes first: that fails it as
+// interrupted.
 int connectTcp(WindowHandle window, UpdateContext* ctx);
 // connectTcp, with linkOpen set to match its result.
 int openTcp(WindowHandle window, UpdateContext* ctx);

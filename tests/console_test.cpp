@@ -4,9 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,10 +108,12 @@ std::string readFile(const std::string& path)
 }
 
 // kt5cufirm running with standard input empty and its output in files (or
-// standard output on a pipe nobody reads).
+// standard output on a pipe nobody reads); `closedStream` 1 or 2 starts it
+// with that descriptor closed.
 class ConsoleProcess {
 public:
-    ConsoleProcess(Strings args, Strings locale = {}, const std::string& waits = "300,20", bool closedPipe = false)
+    ConsoleProcess(Strings args, Strings locale = {}, const std::string& waits = "300,20", bool closedPipe = false,
+                   int closedStream = -1)
     {
         Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale), waits);
         int pipeEnds[2] = {-1, -1};
@@ -120,6 +124,8 @@ public:
             dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
             dup2(closedPipe ? pipeEnds[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
             dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
+            if (closedStream >= 0)
+                close(closedStream);
             invocation.exec();
         }
         if (closedPipe) {
@@ -243,6 +249,7 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
     };
     const auto usage = HasSubstr("Usage: kt5cufirm");
     const std::string noDevice = "/nonexistent/tty";
+    const std::string sample = KT_SAMPLE_IMAGE;
     const ScratchDir scratch;
     const std::string badHosts = scratch.write("hosts", "127.0.0.1\n# next\n127.0.0.2:0\n").string();
     const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT) + "\n";
@@ -275,6 +282,11 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
          "kt5cufirm: no XPort setup is kept for 127.0.0.1 (in " + (stateHome().path() / "kt5cufirm").string() +
              "): nothing to put back\n"},
         {{"--image", ""}, {}, 2, "", usage},
+        // No image lies beside the program in the build: nothing is touched without one.
+        {{"--device", noDevice}, {}, 1, "",
+         HasSubstr("/kt58netcu.hex: " + std::string(std::strerror(ENOENT)) +
+                   "\nkt5cufirm: no image was given and none lies beside the program: name the image file with "
+                   "--image PATH\nkt5cufirm: the device was not changed.\n")},
         {{"--hosts", "/nonexistent/hosts"}, {}, 2, "", StartsWith("kt5cufirm: /nonexistent/hosts: cannot be read\n")},
         {{"--hosts", badHosts}, {}, 2, "",
          StartsWith("kt5cufirm: " + badHosts + ":3: the TCP port after ':' is a number from 1 to 65535: 127.0.0.2:0\n")},
@@ -287,19 +299,19 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
         {{"-V"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
-        {{"--device", noDevice}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
+        {{"--device", noDevice, "--image", sample}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
          "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")" + noSuchFile +
              "kt5cufirm: the device was not changed.\n"},
-        {{"--device=" + noDevice, "--ip", "127.0.0.1", "-y"}, {}, 1, HasSubstr("Connectinng...\n"),
+        {{"--device=" + noDevice, "--ip", "127.0.0.1", "-y", "--image", sample}, {}, 1, HasSubstr("Connectinng...\n"),
          StartsWith("kt5cufirm: warning: --ip does not apply to --method serial\nError: Connect failure.")},
-        {{"--device", noDevice}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
+        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
         // EUC-JP and Shift_JIS terminals get their own bytes, installed locale or not.
-        {{"--device", noDevice}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
+        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
          inCodeset(japaneseErr, "EUC-JP")},
-        {{"--device", noDevice}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
+        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
          inCodeset(japaneseErr, "SHIFT_JIS")},
         // Japanese asked for on a terminal that cannot show it: English.
-        {{"--device", noDevice}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
+        {{"--device", noDevice, "--image", sample}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
          EndsWith("Firmware update was not able to be completed normally.\n"), HasSubstr("Error: Connect failure.")},
     };
     for (const Case& c : cases) {
@@ -660,6 +672,93 @@ TEST_F(ConsoleStops, AClosedOutputPipeNeverStopsTheRun)
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
     EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(xport.record()[21], 2);
+}
+
+// kt5cufirm started with standard output or standard error closed: the port
+// or socket it opens must not take that descriptor and carry console text.
+TEST_F(ConsoleStops, AClosedStandardStreamSendsNoTextToTheDevice)
+{
+    for (const int closed : {1, 2}) {
+        for (const bool overNetwork : {false, true}) {
+            SCOPED_TRACE(std::string(overNetwork ? "network" : "serial") + ", descriptor " + std::to_string(closed) +
+                         " closed");
+            DeviceEmulator device;
+            ASSERT_TRUE(overNetwork ? device.startTcp() : device.startPty());
+            XportEmulator xport(XportEmulatorOptions{});
+            ASSERT_TRUE(!overNetwork || xport.start());
+            const Strings args =
+                overNetwork ? network(device) : Strings{"--device", device.ptyPath(), "--image", imageFile, "--yes"};
+            const Outcome outcome = ConsoleProcess(args, {}, "300,20", false, closed).wait();
+            EXPECT_EQ(outcome.status, 0) << outcome.err;
+            const DeviceCounters counters = device.counters();
+            EXPECT_EQ(counters.strayBytes, 0) << device.summary();
+            EXPECT_EQ(counters.completeWrites, 1) << device.summary();
+            EXPECT_EQ(device.memory().bytes, imageMemory(image));
+            if (overNetwork) {
+                EXPECT_EQ(xport.record()[21], 2);
+            }
+        }
+    }
+}
+
+// A listener on 127.0.0.1 that never accepts, its backlog of 0 filled by two
+// connections: the system drops every further SYN, so a connect to it gets
+// no answer and goes on trying, as one to a unit that is switched off.
+class UnansweredListener {
+public:
+    UnansweredListener()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 0) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        for (int& filler : fillers_) {
+            filler = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        }
+        std::this_thread::sleep_for(100ms);  // the first filler's handshake fills the backlog
+        port_ = ntohs(address.sin_port);
+    }
+    ~UnansweredListener()
+    {
+        for (int filler : fillers_)
+            close(filler);
+        close(listener_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    int listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    int fillers_[2] = {-1, -1};
+    uint16_t port_ = 0;
+};
+
+TEST_F(ConsoleStops, AnInterruptCutsAConnectThatGetsNoAnswerAndTheXportIsPutBack)
+{
+    const UnansweredListener unanswered;
+    ASSERT_NE(unanswered.port(), 0);
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    ConsoleProcess run({"--method", "network", "--ip", "127.0.0.1", "--tcp-port", std::to_string(unanswered.port()),
+                        "--image", imageFile, "--yes"},
+                       {}, "2000,20");
+    ASSERT_TRUE(xport.waitForExchanges(4, 10s));  // the switch is read back: the connect follows
+    std::this_thread::sleep_for(300ms);
+    kill(run.pid(), SIGINT);
+    const auto interrupted = std::chrono::steady_clock::now();
+    const Outcome outcome = run.wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 2s) << "the connect was not cut";
+    EXPECT_EQ(outcome.status, 1) << outcome.err;
+    EXPECT_THAT(outcome.err, HasSubstr("Error: Connect failure. (code=" + std::to_string(EINTR) + "): 127.0.0.1:" +
+                                       std::to_string(unanswered.port()) + ": "));
+    EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed.");
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 6u) << "the restore's put and read-back follow";
+    EXPECT_EQ(xport.record()[21], 2);
+    EXPECT_FALSE(kept());
 }
 
 TEST_F(ConsoleStops, AFailedRestoreSaysHowToPutTheXportBack)

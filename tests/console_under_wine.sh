@@ -2,8 +2,8 @@
 # The Windows console program under Wine updates a device served by the
 # native emulator: KT-58NET over Winsock (TCP and the XPort's UDP exchanges)
 # and KT-58CU over a COM port that Wine maps to the emulator's pseudo-terminal.
-# The image is the sample beside the program; the emulator's memory must equal
-# its data afterwards. Usage: console_under_wine.sh KT58SIM KT58MKIMAGE KT5CUFIRM.EXE
+# The image is kt58mkimage's sample, named with --image; the emulator's memory
+# must equal its data afterwards. Usage: console_under_wine.sh KT58SIM KT58MKIMAGE KT5CUFIRM.EXE
 set -euo pipefail
 sim=$1 mkimage=$2 console=$3
 if [ ! -x "$sim" ] || [ ! -x "$mkimage" ]; then
@@ -21,7 +21,8 @@ trap cleanup EXIT
 export LC_ALL=C KT5CUFIRM_TEST_WAITS=3000,50
 
 "$mkimage" --bin "$work/expected.bin" --out "$work/sample.hex"
-cmp -s "$work/sample.hex" "$(dirname "$console")/kt58netcu.hex"
+# Z: is Wine's drive for the Unix root.
+image="Z:${work//\//\\}\\sample.hex"
 
 start_sim() {
   "$sim" "$@" --dump "$work/memory.bin" > "$work/sim.log" 2>&1 &
@@ -47,13 +48,13 @@ finish() {
 
 start_sim --port 0 --xport
 port=$(sed -nE 's/.*listening on [0-9.]+:([0-9]+).*/\1/p' "$work/sim.log")
-"$runner" "$console" --method network --ip 127.0.0.1 --tcp-port "$port" --yes
+"$runner" "$console" --method network --ip 127.0.0.1 --tcp-port "$port" --image "$image" --yes
 finish "KT-58NET under Wine" "XPort: 6 exchanges, setup byte 21 now 2"
 
 start_sim --pty
 pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com7"
-"$runner" "$console" --com 7 --yes
+"$runner" "$console" --com 7 --image "$image" --yes
 rm -f "$WINEPREFIX/dosdevices/com7"
 # Wine's server keeps the port as its terminal: end it before the line hangs up.
 wineserver -k 2>/dev/null || true

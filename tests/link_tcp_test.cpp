@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "link.h"
 #include "protocol_waits.h"
@@ -20,12 +21,14 @@
 #ifdef _WIN32
 #include <ws2tcpip.h>
 constexpr int kConnectionRefused = WSAECONNREFUSED;
+constexpr int kInterrupted = WSAEINTR;
 constexpr int kSendAfterShutdown = WSAESHUTDOWN;
 #else
 #include <sys/socket.h>
 
 #include <cerrno>
 constexpr int kConnectionRefused = ECONNREFUSED;
+constexpr int kInterrupted = EINTR;
 constexpr int kSendAfterShutdown = EPIPE;
 #endif
 
@@ -272,6 +275,83 @@ TEST_F(TcpLink, FailedConnectionIsReportedOnceAndLeavesNothingForTheQuit)
     EXPECT_EQ(commands.size(), 1u) << "one report, of the connect failure";
     EXPECT_EQ(view.events().front(), "error:Error|Connect failure. (code=" + std::to_string(kConnectionRefused) + ")");
     reports = 1;
+}
+
+// A listener on 127.0.0.1 that never accepts, its backlog of 0 filled by two
+// connections: the system drops every further SYN, so a connect to it gets
+// no answer and goes on trying, as one to a unit that is switched off.
+class UnansweredListener {
+public:
+    UnansweredListener()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = addressFromText("127.0.0.1");
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+            listen(listener_, 0) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        for (SocketHandle& filler : fillers_) {
+            filler = socket(AF_INET, SOCK_STREAM, 0);
+            startConnect(filler, &address);
+        }
+        std::this_thread::sleep_for(100ms);  // the first filler's handshake fills the backlog
+        port_ = ntohs(address.sin_port);
+    }
+    ~UnansweredListener()
+    {
+        for (SocketHandle filler : fillers_)
+            closeSocketHandle(filler);
+        closeSocketHandle(listener_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    SocketHandle listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    SocketHandle fillers_[2] = {kNoSocket, kNoSocket};
+    uint16_t port_ = 0;
+};
+
+TEST_F(TcpLink, ACancelCutsAConnectThatGetsNoAnswer)
+{
+    int opened = -1;
+    long long took = 0;  // milliseconds
+    {
+        const UnansweredListener unanswered;
+        ASSERT_NE(unanswered.port(), 0);
+        clearCancel();
+        std::thread canceller([] {
+            std::this_thread::sleep_for(200ms);
+            requestCancel();
+        });
+        const auto started = std::chrono::steady_clock::now();
+        opened = open(unanswered.port());
+        took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+                   .count();
+        canceller.join();
+        clearCancel();
+    }
+    EXPECT_EQ(opened, 0);
+    EXPECT_GE(took, 190) << "the connect did not wait for an answer";
+    EXPECT_LT(took, 1500) << "the cancel did not cut the connect";
+    EXPECT_EQ(ctx.errorCode, ErrConnect);
+    EXPECT_EQ(view.events(), std::vector<std::string>{"error:Error|Connect failure. (code=" +
+                                                      std::to_string(kInterrupted) + ")"});
+    reports = 1;
+}
+
+TEST_F(TcpLink, TheConnectedSocketBlocksAgain)
+{
+    peer.run([](SocketHandle connection) {
+        std::this_thread::sleep_for(200ms);
+        sendText(connection, "N");
+        receiveText(connection, 1);  // until the link closes
+    });
+    ASSERT_NE(open(peer.port()), 0);
+    uint8_t byte = 0;
+    EXPECT_EQ(receiveFromSocket(ctx.tcpSocket, &byte, 1), 1) << "a receive without data did not wait";
+    EXPECT_EQ(byte, 'N');
+    close();
 }
 
 } // namespace

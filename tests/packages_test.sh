@@ -61,5 +61,14 @@ else
   dpkg-deb -x "$package" "$dir"
   "$dir/usr/bin/kt5cufirm" --version >/dev/null || { echo "FAIL: kt5cufirm from $package" >&2; failures=$((failures + 1)); }
   "$dir/usr/bin/kt58sim" --help >/dev/null || { echo "FAIL: kt58sim from $package" >&2; failures=$((failures + 1)); }
+  # No image comes with the programs: without --image the console finds none and says how to name one.
+  status=0
+  said=$(LC_ALL=C "$dir/usr/bin/kt5cufirm" --check 2>&1) || status=$?
+  if [ "$status" -ne 1 ] || ! grep -q -- '--image PATH' <<<"$said"; then
+    echo "FAIL: kt5cufirm from $package without --image (status $status): $said" >&2
+    failures=$((failures + 1))
+  fi
+  LC_ALL=C "$dir/usr/bin/kt5cufirm" --check --image "$source_dir/sim/sample-firmware.hex" >/dev/null ||
+    { echo "FAIL: kt5cufirm from $package does not check the sample" >&2; failures=$((failures + 1)); }
 fi
 exit $((failures != 0))

@@ -11,6 +11,9 @@ if [ ! -x "$sim" ]; then
   exit 77
 fi
 runner="$(cd "$(dirname "$0")/../tools" && pwd)/wine-run.sh"
+# The emulator's sample, named with --image; Z: is Wine's drive for the Unix root.
+sample="$(cd "$(dirname "$0")/../sim" && pwd)/sample-firmware.hex"
+image="Z:${sample//\//\\}"
 work=$(mktemp -d)
 pids=()
 cleanup() {
@@ -68,13 +71,13 @@ start_sim second 8
 
 # The first program on a terminal, its keyboard a pipe held open until the answer.
 mkfifo "$work/keys"
-timeout 300 script -qfec "'$runner' '$console' --com 7" /dev/null < "$work/keys" > "$work/first.out" 2>&1 &
+timeout 300 script -qfec "'$runner' '$console' --com 7 --image '$image'" /dev/null < "$work/keys" > "$work/first.out" 2>&1 &
 first=$!
 pids+=("$first")
 exec 3> "$work/keys"
 await "$work/first.out" 'y/N' "$first" || fail "the first program did not ask"
 
-if ! timeout 60 "$runner" "$console" --com 8 --yes > "$work/second.out" 2>&1; then
+if ! timeout 60 "$runner" "$console" --com 8 --image "$image" --yes > "$work/second.out" 2>&1; then
   fail "the second program's update did not succeed"
 fi
 kill -0 "$first" 2>/dev/null || fail "the first program stopped asking while the second ran"

@@ -188,4 +188,49 @@ TEST_F(UdpChannel, FailedExchangesAreReportedInOrderAndLeaveNoSocket)
     EXPECT_EQ(commands[2].argument, broadcastSendError());
 }
 
+TEST_F(UdpChannel, ABusyLocalPortIsTriedAgainForABoundedTime)
+{
+    using namespace std::chrono;
+    struct Case {
+        const char* what;
+        int heldMs;  // from the exchange's start
+        int result;
+    };
+    const int boundMs = udpBindRetryMs();  // a reply wait and a margin: 1300 ms here
+    const Case cases[] = {{"let go after 500 ms", 500, 1}, {"held past the bound", boundMs + 700, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingView caseView;
+        Peer holder(kUdpLocalPort, "0.0.0.0");
+        ASSERT_TRUE(holder.bound) << "local port 10001 is taken";
+        std::thread letGo([&] {
+            std::this_thread::sleep_for(milliseconds(c.heldMs));
+            holder.close();
+        });
+        std::thread xportSide = c.result == 1 ? answer({Bytes(30, 0x21)}) : std::thread();
+        uint8_t reply[kQueryReplySize] = {};
+        int result = -1;
+        const auto started = steady_clock::now();
+        const auto commands =
+            runOnWorker(&ctx, caseView, [&](WindowHandle window) { result = queryXport(window, &ctx, reply); });
+        const auto took = duration_cast<milliseconds>(steady_clock::now() - started).count();
+        letGo.join();
+        if (xportSide.joinable())
+            xportSide.join();
+        EXPECT_EQ(result, c.result);
+        if (c.result == 1) {
+            EXPECT_TRUE(commands.empty());
+            EXPECT_GE(took, c.heldMs - 50);
+            EXPECT_EQ(Bytes(reply, reply + sizeof reply), Bytes(30, 0x21));
+        } else {
+            EXPECT_EQ(caseView.events(), std::vector<std::string>{errorLine(ErrUdpBind)});
+            ASSERT_EQ(commands.size(), 1u);
+            EXPECT_EQ(commands[0].argument, addressInUseError());
+            EXPECT_GE(took, boundMs);
+            EXPECT_LT(took, boundMs + 500);
+        }
+        EXPECT_EQ(ctx.udpSocket, kNoSocket);
+    }
+}
+
 } // namespace

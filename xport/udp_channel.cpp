@@ -1,6 +1,9 @@
 #include "udp_channel.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "cancel.h"
 #include "command_channel.h"
@@ -19,6 +22,39 @@ int openUdpSocket(WindowHandle window, UpdateContext* ctx)
     return 1;
 }
 
+namespace {
+
+// One step of the wait for a busy local port; the error of the bind that
+// found it busy stays the one to report.
+int pauseSlice(void*, int milliseconds)
+{
+    const int lastError = errno;
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    errno = lastError;
+    return 1;
+}
+
+// Binds to udpLocal. Every run on this machine talks from port 10001, so a
+// port found busy is tried again in short steps for udpBindRetryMs(): another
+// run's exchange lets it go by then. A cancel ends the retries where it cuts waits.
+bool bindLocalPort(UpdateContext* ctx)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(udpBindRetryMs());
+    while (bind(ctx->udpSocket, reinterpret_cast<const sockaddr*>(&ctx->udpLocal), sizeof ctx->udpLocal) != 0) {
+        if (!addressWasInUse() || std::chrono::steady_clock::now() >= deadline ||
+            !waitUnlessCancelled(kUdpBindStepMs, pauseSlice, nullptr))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int udpBindRetryMs()
+{
+    return protocolWaits().receiveMs + kUdpBindMarginMs;
+}
+
 int bindUdpSocket(WindowHandle window, UpdateContext* ctx)
 {
     if (ctx->ipText[0] == '\0') {
@@ -31,7 +67,7 @@ int bindUdpSocket(WindowHandle window, UpdateContext* ctx)
     ctx->udpLocal.sin_family = AF_INET;
     ctx->udpLocal.sin_port = htons(kUdpLocalPort);
     ctx->udpLocal.sin_addr.s_addr = 0;
-    if (bind(ctx->udpSocket, reinterpret_cast<const sockaddr*>(&ctx->udpLocal), sizeof ctx->udpLocal) != 0) {
+    if (!bindLocalPort(ctx)) {
         ctx->errorCode = ErrUdpBind;
         reportError(window);
         return 0;

@@ -7,13 +7,20 @@
 
 inline constexpr int kUdpLocalPort = 10001;
 inline constexpr int kXportConfigPort = 30718;
+// A busy local port is tried again every kUdpBindStepMs for a reply wait and
+// this margin: the longest another run's exchange holds it.
+inline constexpr int kUdpBindMarginMs = 1000;
+inline constexpr int kUdpBindStepMs = 50;
 // Size of each of the receive's two working areas.
 inline constexpr int kUdpAreaSize = 1400;
 
 // Creates the datagram socket into udpSocket (-1 on failure); reports ErrUdpSocketCreate.
 int openUdpSocket(WindowHandle window, UpdateContext* ctx);
+// How long a bind that finds local port 10001 busy is tried again.
+int udpBindRetryMs();
 // Binds udpSocket to port 10001 on any address and sets udpPeer to
-// ipText:30718; reports ErrNoAddress or ErrUdpBind.
+// ipText:30718; reports ErrNoAddress or ErrUdpBind. A busy port is tried
+// again for udpBindRetryMs() before the bind fails.
 int bindUdpSocket(WindowHandle window, UpdateContext* ctx);
 // Sends the first txLength bytes of txBuffer to udpPeer; reports ErrUdpSend.
 int sendUdp(WindowHandle window, UpdateContext* ctx);
