@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "device_emulator.h"
+#include "kt_version.h"
 #include "test_support.h"
 #include "xport_emulator.h"
 
@@ -285,8 +286,8 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"--if-newer", "--yes"}, {}, 2, "", StartsWith("kt5cufirm: a fleet needs --ip ADDR or --hosts FILE\n")},
         {{"--help"}, {}, 0, HasSubstr("  4  the XPort's setup could not be put back"), ""},
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
-        {{"--version"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
-        {{"-V"}, {}, 0, "kt5cufirm Ver1.00\n", ""},
+        {{"--version"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
+        {{"-V"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
         {{"--device", noDevice}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
          "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")" + noSuchFile +
              "kt5cufirm: the device was not changed.\n"},
