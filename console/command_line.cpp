@@ -66,122 +66,120 @@ std::string takeFile(const char* option, const Values& values, std::string* file
     return file->empty() ? std::string(option) + " takes a file name" : std::string();
 }
 
-std::vector<OptionSpec> makeOptionTable()
-{
-    const std::string defaultPort = std::to_string(kDefaultTcpPort);
-    return {
-        {"--method", OptionKind::Value,
-         [](const Values& v, CommandLine* line) -> std::string {
-             if (v.front() != "serial" && v.front() != "network")
-                 return "--method is serial or network";
-             line->network = v.front() == "network";
-             return {};
-         },
-         kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
-                "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
-        {"--com", OptionKind::Value,
-         [](const Values& v, CommandLine* line) -> std::string {
-             const auto number = parseNumber(v.front(), 1, 99999999);
-             if (!number)
-                 return "--com takes a port number from 1";
-             line->com = *number;
-             line->comGiven = true;
-             return {};
-         },
-         ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
-        {"--device", OptionKind::Value,
-         [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-         ModeSerial | ModeCheck,
-         "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
-         "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
-        {"--ip", OptionKind::Values,
-         [](const Values& v, CommandLine* line) -> std::string {
-             for (const std::string& ip : v)
-                 if (const std::string problem = addressProblem(ip); !problem.empty())
-                     return problem;
-             line->ips = v;
-             line->ip = v.front();
-             return {};
-         },
-         ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
-         "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
-         "\te.g. 192.168.0.50; a name is resolved once, before the run",
-         "--ip ADDR\tgiven more than once: one unit each", ""},
-        {"--tcp-port", OptionKind::Value,
-         [](const Values& v, CommandLine* line) -> std::string {
-             const auto number = parseNumber(v.front(), 1, 65535);
-             if (!number)
-                 return "--tcp-port takes a port number from 1 to 65535";
-             line->tcpPort = *number;
-             return {};
-         },
-         ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + defaultPort,
-         "", ""},
-        {"--image", OptionKind::Value,
-         [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
-         kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
-        {"-y,--yes", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->yes = true, std::string(); },
-         ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
-         ""},
-        {"-q,--quiet", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->quiet = true, std::string(); }, kRuns,
-         "-q, --quiet\tshow only errors and the final line", "", ""},
-        {"--check", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->check = true, std::string(); }, kOneDevice,
-         "--check\tcheck the image (version, records, bytes, addresses) and\n"
-         "\tstop; with --device, --com or --method network --ip\n"
-         "\talso identify the device and release it, erasing nothing", "", ""},
-        {"--trace", OptionKind::OptionalValue,
-         [](const Values& v, CommandLine* line) {
-             line->trace = true;
-             line->traceFile = v.empty() ? std::string() : v.front();
-             return std::string();
-         },
-         kRuns,
-         "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
-         "\twith the milliseconds since the start, to standard error\n"
-         "\tor FILE", "", ""},
-        {"--list-ports", OptionKind::Flag,
-         [](const Values&, CommandLine* line) {
-             if (line->action == CommandAction::Update)
-                 line->action = CommandAction::ListPorts;
-             return std::string();
-         },
-         ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
-        {"--restore-xport", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->restoreXport = true, std::string(); }, ModeRestore,
-         "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
-        {"-h,--help", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->action = CommandAction::Help, std::string(); },
-         ModeInfo, "-h, --help\tthis text", "", ""},
-        {"-V,--version", OptionKind::Flag,
-         [](const Values&, CommandLine* line) {
-             if (line->action != CommandAction::Help)
-                 line->action = CommandAction::Version;
-             return std::string();
-         },
-         ModeInfo, "-V, --version\tthe program's version", "", ""},
-        {"--hosts", OptionKind::Value,
-         [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
-         "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
-         "\t'#' starts a comment; --tcp-port for those without one", ""},
-        {"--if-newer", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->ifNewer = true, std::string(); }, ModeFleet, "",
-         "--if-newer\tleave alone a unit whose device has the image's version\n"
-         "\tor a newer one (after the identify and the quit)", ""},
-        {"--report", OptionKind::Value,
-         [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
-         "--report FILE\tone JSON object a line per unit, written as each ends", ""},
-        {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
-         "--keep-going\tgo on after a unit that failed (the default)",
-         "--keep-going and --stop-on-error apply to a fleet only"},
-        {"--stop-on-error", OptionKind::Flag,
-         [](const Values&, CommandLine* line) { return line->stopOnError = true, std::string(); }, ModeFleet, "",
-         "--stop-on-error\tstop at the first unit not complete or skipped",
-         "--keep-going and --stop-on-error apply to a fleet only"},
-    };
-}
+// Every option: its names, how its values are taken, where it applies, its
+// help and, where it has one of its own, its warning. One row an option.
+const std::vector<OptionSpec> kOptionTable = {
+    {"--method", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         if (v.front() != "serial" && v.front() != "network")
+             return "--method is serial or network";
+         line->network = v.front() == "network";
+         return {};
+     },
+     kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
+            "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
+    {"--com", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, 99999999);
+         if (!number)
+             return "--com takes a port number from 1";
+         line->com = *number;
+         line->comGiven = true;
+         return {};
+     },
+     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
+    {"--device", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
+     ModeSerial | ModeCheck,
+     "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
+     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
+    {"--ip", OptionKind::Values,
+     [](const Values& v, CommandLine* line) -> std::string {
+         for (const std::string& ip : v)
+             if (const std::string problem = addressProblem(ip); !problem.empty())
+                 return problem;
+         line->ips = v;
+         line->ip = v.front();
+         return {};
+     },
+     ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
+     "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
+     "\te.g. 192.168.0.50; a name is resolved once, before the run",
+     "--ip ADDR\tgiven more than once: one unit each", ""},
+    {"--tcp-port", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, 65535);
+         if (!number)
+             return "--tcp-port takes a port number from 1 to 65535";
+         line->tcpPort = *number;
+         return {};
+     },
+     ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + std::to_string(kDefaultTcpPort),
+     "", ""},
+    {"--image", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
+     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+    {"-y,--yes", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
+     ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
+     ""},
+    {"-q,--quiet", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
+     "-q, --quiet\tshow only errors and the final line", "", ""},
+    {"--check", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
+     "--check\tcheck the image (version, records, bytes, addresses) and\n"
+     "\tstop; with --device, --com or --method network --ip\n"
+     "\talso identify the device and release it, erasing nothing", "", ""},
+    {"--trace", OptionKind::OptionalValue,
+     [](const Values& v, CommandLine* line) {
+         line->trace = true;
+         line->traceFile = v.empty() ? std::string() : v.front();
+         return std::string();
+     },
+     kRuns,
+     "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
+     "\twith the milliseconds since the start, to standard error\n"
+     "\tor FILE", "", ""},
+    {"--list-ports", OptionKind::Flag,
+     [](const Values&, CommandLine* line) {
+         if (line->action == CommandAction::Update)
+             line->action = CommandAction::ListPorts;
+         return std::string();
+     },
+     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
+    {"--restore-xport", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->restoreXport = true; return std::string(); }, ModeRestore,
+     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
+    {"-h,--help", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->action = CommandAction::Help; return std::string(); },
+     ModeInfo, "-h, --help\tthis text", "", ""},
+    {"-V,--version", OptionKind::Flag,
+     [](const Values&, CommandLine* line) {
+         if (line->action != CommandAction::Help)
+             line->action = CommandAction::Version;
+         return std::string();
+     },
+     ModeInfo, "-V, --version\tthe program's version", "", ""},
+    {"--hosts", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
+     "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
+     "\t'#' starts a comment; --tcp-port for those without one", ""},
+    {"--if-newer", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
+     "--if-newer\tleave alone a unit whose device has the image's version\n"
+     "\tor a newer one (after the identify and the quit)", ""},
+    {"--report", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
+     "--report FILE\tone JSON object a line per unit, written as each ends", ""},
+    {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
+     "--keep-going\tgo on after a unit that failed (the default)",
+     "--keep-going and --stop-on-error apply to a fleet only"},
+    {"--stop-on-error", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
+     "--stop-on-error\tstop at the first unit not complete or skipped",
+     "--keep-going and --stop-on-error apply to a fleet only"},
+};
 
 // "--yes" of "-y,--yes".
 std::string longName(const OptionSpec& option)
@@ -328,8 +326,7 @@ void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
 
 const std::vector<OptionSpec>& optionTable()
 {
-    static const std::vector<OptionSpec> table = makeOptionTable();
-    return table;
+    return kOptionTable;
 }
 
 const char* usageText()
