@@ -14,7 +14,7 @@ struct TextEntry {
 };
 
 constexpr TextEntry kTexts[] = {
-#define KT_TEXT(id, english, japanese) {id, english, japanese},
+#define KT_TEXT(name, id, english, japanese) {id, english, japanese},
 #include "texts.def"
 #undef KT_TEXT
 };

@@ -6,13 +6,11 @@
 
 #include "update_context.h"
 
+// Every text's id by its name in texts.def.
 enum TextId : unsigned {
-    TextConfirmQuestion = 1,
-    TextResultSucceeded = 2,
-    TextResultFailed = 3,
-    TextErrorCaption = 30,
-    TextFinalSucceeded = 32,
-    TextFinalFailed = 33,
+#define KT_TEXT(name, id, english, japanese) name = id,
+#include "texts.def"
+#undef KT_TEXT
 };
 
 // Text `id` in the user's language, as the window shows it; empty when the

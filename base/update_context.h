@@ -48,6 +48,8 @@ enum ErrorCode : int32_t {
 inline constexpr int kBufferSize = 1024;
 inline constexpr int kPathSize = 260;
 inline constexpr int kIpTextSize = 16;
+// The XPort's data port unless another is given.
+inline constexpr int kDefaultTcpPort = 10001;
 
 struct UpdateContext {
     int32_t method;            // LinkMethod

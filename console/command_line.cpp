@@ -2,7 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include <optional>
+#include "host_address.h"
 
 namespace {
 
@@ -16,41 +16,14 @@ constexpr const char* kUsage =
     "       kt5cufirm --restore-xport --ip ADDR\n"
     "       kt5cufirm --list-ports | --help | --version\n";
 
-constexpr const char* kHelp =
+constexpr const char* kHelpHead =
     "Replaces the firmware of a KT-58 interface with the image kt58netcu.hex.\n"
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
-    "\n"
-    "  --method serial    KT-58CU on a serial port (the default)\n"
-    "  --method network   KT-58NET behind its XPort, over TCP\n"
-    "  --com N            serial port COM N (on Linux /dev/ttyS<N-1>); default 1\n"
-    "  --device PATH      serial device to use instead, e.g. a USB adapter's stable\n"
-    "                     name /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)\n"
-    "  --ip ADDR          the device's IPv4 address or host name (network),\n"
-    "                     e.g. 192.168.0.50; a name is resolved once, before the run\n"
-    "  --tcp-port N       the XPort's data port (network); default 10001\n"
-    "  --image PATH       the image file; default kt58netcu.hex beside this program\n"
-    "  -y, --yes          answer Yes to the question before the device is erased\n"
-    "  -q, --quiet        show only errors and the final line\n"
-    "  --check            check the image (version, records, bytes, addresses) and\n"
-    "                     stop; with --device, --com or --method network --ip\n"
-    "                     also identify the device and release it, erasing nothing\n"
-    "  --trace[=FILE]     log every exchange with the device and the XPort, in hex\n"
-    "                     with the milliseconds since the start, to standard error\n"
-    "                     or FILE\n"
-    "  --list-ports       list the serial ports of this machine and stop\n"
-    "  --restore-xport    only put back the XPort setup kept by an interrupted run\n"
-    "  -h, --help         this text\n"
-    "  -V, --version      the program's version\n"
-    "\n"
-    "Many KT-58NET units, one after another (a fleet):\n"
-    "  --ip ADDR          given more than once: one unit each\n"
-    "  --hosts FILE       the units, one ADDR[:TCP-PORT] a line (host names too);\n"
-    "                     '#' starts a comment; --tcp-port for those without one\n"
-    "  --if-newer         leave alone a unit whose device has the image's version\n"
-    "                     or a newer one (after the identify and the quit)\n"
-    "  --report FILE      one JSON object a line per unit, written as each ends\n"
-    "  --keep-going       go on after a unit that failed (the default)\n"
-    "  --stop-on-error    stop at the first unit not complete or skipped\n"
+    "\n";
+
+constexpr const char* kFleetHead = "\nMany KT-58NET units, one after another (a fleet):\n";
+
+constexpr const char* kHelpTail =
     "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
     "lines with [ADDR] and ends with a summary table on standard output.\n"
     "\n"
@@ -73,9 +46,161 @@ constexpr const char* kHelp =
     "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
     "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
 
-bool onlyDigitsAndDots(const std::string& text)
+constexpr unsigned kOneDevice = ModeSerial | ModeNetwork | ModeCheck;
+constexpr unsigned kRuns = kOneDevice | ModeFleet | ModeRestore;
+
+using Values = std::vector<std::string>;
+
+// A path of at most 259 characters into *path.
+std::string takePath(const char* option, const Values& values, std::string* path)
 {
-    return text.find_first_not_of("0123456789.") == std::string::npos;
+    *path = values.front();
+    if (path->empty() || path->size() >= 260)
+        return std::string(option) + " takes a path of at most 259 characters";
+    return {};
+}
+
+std::string takeFile(const char* option, const Values& values, std::string* file)
+{
+    *file = values.front();
+    return file->empty() ? std::string(option) + " takes a file name" : std::string();
+}
+
+// Every option: its names, how its values are taken, where it applies, its
+// help and, where it has one of its own, its warning. One row an option.
+const std::vector<OptionSpec> kOptionTable = {
+    {"--method", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         if (v.front() != "serial" && v.front() != "network")
+             return "--method is serial or network";
+         line->network = v.front() == "network";
+         return {};
+     },
+     kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
+            "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
+    {"--com", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, 99999999);
+         if (!number)
+             return "--com takes a port number from 1";
+         line->com = *number;
+         line->comGiven = true;
+         return {};
+     },
+     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
+    {"--device", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
+     ModeSerial | ModeCheck,
+     "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
+     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
+    {"--ip", OptionKind::Values,
+     [](const Values& v, CommandLine* line) -> std::string {
+         for (const std::string& ip : v)
+             if (const std::string problem = addressProblem(ip); !problem.empty())
+                 return problem;
+         line->ips = v;
+         line->ip = v.front();
+         return {};
+     },
+     ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
+     "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
+     "\te.g. 192.168.0.50; a name is resolved once, before the run",
+     "--ip ADDR\tgiven more than once: one unit each", ""},
+    {"--tcp-port", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, 65535);
+         if (!number)
+             return "--tcp-port takes a port number from 1 to 65535";
+         line->tcpPort = *number;
+         return {};
+     },
+     ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + std::to_string(kDefaultTcpPort),
+     "", ""},
+    {"--image", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
+     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+    {"-y,--yes", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
+     ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
+     ""},
+    {"-q,--quiet", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
+     "-q, --quiet\tshow only errors and the final line", "", ""},
+    {"--check", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
+     "--check\tcheck the image (version, records, bytes, addresses) and\n"
+     "\tstop; with --device, --com or --method network --ip\n"
+     "\talso identify the device and release it, erasing nothing", "", ""},
+    {"--trace", OptionKind::OptionalValue,
+     [](const Values& v, CommandLine* line) {
+         line->trace = true;
+         line->traceFile = v.empty() ? std::string() : v.front();
+         return std::string();
+     },
+     kRuns,
+     "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
+     "\twith the milliseconds since the start, to standard error\n"
+     "\tor FILE", "", ""},
+    {"--list-ports", OptionKind::Flag,
+     [](const Values&, CommandLine* line) {
+         if (line->action == CommandAction::Update)
+             line->action = CommandAction::ListPorts;
+         return std::string();
+     },
+     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
+    {"--restore-xport", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->restoreXport = true; return std::string(); }, ModeRestore,
+     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
+    {"-h,--help", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->action = CommandAction::Help; return std::string(); },
+     ModeInfo, "-h, --help\tthis text", "", ""},
+    {"-V,--version", OptionKind::Flag,
+     [](const Values&, CommandLine* line) {
+         if (line->action != CommandAction::Help)
+             line->action = CommandAction::Version;
+         return std::string();
+     },
+     ModeInfo, "-V, --version\tthe program's version", "", ""},
+    {"--hosts", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
+     "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
+     "\t'#' starts a comment; --tcp-port for those without one", ""},
+    {"--if-newer", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
+     "--if-newer\tleave alone a unit whose device has the image's version\n"
+     "\tor a newer one (after the identify and the quit)", ""},
+    {"--report", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
+     "--report FILE\tone JSON object a line per unit, written as each ends", ""},
+    {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
+     "--keep-going\tgo on after a unit that failed (the default)",
+     "--keep-going and --stop-on-error apply to a fleet only"},
+    {"--stop-on-error", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
+     "--stop-on-error\tstop at the first unit not complete or skipped",
+     "--keep-going and --stop-on-error apply to a fleet only"},
+};
+
+// "--yes" of "-y,--yes".
+std::string longName(const OptionSpec& option)
+{
+    return option.names.substr(option.names.rfind(',') + 1);
+}
+
+// The lines of a help field, each synopsis padded to the descriptions' column.
+std::string helpLines(const std::string& field)
+{
+    std::string text;
+    for (size_t at = 0; at < field.size();) {
+        const size_t end = std::min(field.find('\n', at), field.size());
+        const std::string line = field.substr(at, end - at);
+        const size_t tab = line.find('\t');
+        std::string synopsis = line.substr(0, tab);
+        synopsis.resize(std::max<size_t>(synopsis.size() + 1, 19), ' ');
+        text += "  " + synopsis + line.substr(tab + 1) + "\n";
+        at = end + 1;
+    }
+    return text;
 }
 
 CommandLine usage(CommandLine line, std::string error)
@@ -85,159 +210,123 @@ CommandLine usage(CommandLine line, std::string error)
     return line;
 }
 
-// The values as typed, checked after CLI11 has split them.
+// Where the typed values of one option go: CLI11 fills them.
 struct Typed {
-    std::string method, com, tcpPort;
+    std::string value;
+    Values values;
 };
 
-CommandLine validate(CommandLine line, const Typed& typed, const CLI::App& app)
+void declare(CLI::App& app, const OptionSpec& option, Typed* typed)
+{
+    switch (option.kind) {
+    case OptionKind::Flag:
+        app.add_flag(option.names);
+        break;
+    case OptionKind::Value:
+        app.add_option(option.names, typed->value);
+        break;
+    case OptionKind::OptionalValue:
+        app.add_option(option.names, typed->value)->expected(0, 1);
+        break;
+    case OptionKind::Values:
+        app.add_option(option.names, typed->values)->allow_extra_args(false);
+        break;
+    }
+}
+
+// Each given option's values taken into the record, those of `modes` only;
+// empty, else the first usage error.
+std::string takeGiven(const CLI::App& app, std::vector<Typed>& typed, unsigned modes, CommandLine* line)
+{
+    const auto& table = optionTable();
+    for (size_t i = 0; i < table.size(); ++i) {
+        if ((table[i].modes & modes) == 0 || app.count(longName(table[i])) == 0)
+            continue;
+        Values values = typed[i].values;
+        if (table[i].kind == OptionKind::Value || (table[i].kind == OptionKind::OptionalValue && !typed[i].value.empty()))
+            values.push_back(typed[i].value);
+        if (std::string error = table[i].take(values, line); !error.empty())
+            return error;
+    }
+    return {};
+}
+
+// The run the options ask for: the action, and for a fleet or a restore the
+// method; empty, else the usage error.
+std::string chooseRun(const CLI::App& app, CommandLine* line)
 {
     const auto given = [&app](const char* name) { return app.count(name) > 0; };
-    if (given("--method")) {
-        if (typed.method != "serial" && typed.method != "network")
-            return usage(line, "--method is serial or network");
-        line.network = typed.method == "network";
-    }
-    if (given("--com")) {
-        const auto number = parseNumber(typed.com, 1, 99999999);
-        if (!number)
-            return usage(line, "--com takes a port number from 1");
-        line.com = *number;
-        line.comGiven = true;
-    }
-    if (given("--device") && (line.device.empty() || line.device.size() >= 260))
-        return usage(line, "--device takes a path of at most 259 characters");
-    if (given("--tcp-port")) {
-        const auto number = parseNumber(typed.tcpPort, 1, 65535);
-        if (!number)
-            return usage(line, "--tcp-port takes a port number from 1 to 65535");
-        line.tcpPort = *number;
-    }
-    if (given("--image") && (line.image.empty() || line.image.size() >= 260))
-        return usage(line, "--image takes a path of at most 259 characters");
-    for (const std::string& ip : line.ips) {
-        std::string why;
-        if (ip.empty())
-            return usage(line, "--ip takes an IPv4 address such as 192.168.0.50 or a host name; it is empty");
-        if (onlyDigitsAndDots(ip) && !isDottedIpv4(ip, &why))
-            return usage(line, "--ip " + ip + " is not an IPv4 address: " + why);
-        if (!onlyDigitsAndDots(ip) && !isHostName(ip))
-            return usage(line, "--ip " + ip +
-                                   " is neither a dotted IPv4 address nor a host name (letters, digits, "
-                                   "hyphens and dots)");
-    }
-    if (!line.ips.empty())
-        line.ip = line.ips.front();
-    if (given("--hosts") && line.hostsFile.empty())
-        return usage(line, "--hosts takes a file name");
-    if (given("--report") && line.reportFile.empty())
-        return usage(line, "--report takes a file name");
-    if (line.stopOnError && given("--keep-going"))
-        return usage(line, "--keep-going and --stop-on-error do not go together");
-    line.fleet = line.ips.size() > 1 || given("--hosts") || given("--report") || line.ifNewer;
-    if (line.fleet) {
-        if (line.ips.empty() && !given("--hosts"))
-            return usage(line, "a fleet needs --ip ADDR or --hosts FILE");
-        if (line.restoreXport)
-            return usage(line, "--restore-xport takes one --ip ADDR, not a fleet");
-        if (line.check)
-            return usage(line, "--check takes one device, not a fleet");
-        if (given("--method") && !line.network)
-            return usage(line, "the units of a fleet are KT-58NET: --method network");
-        for (const char* name : {"--com", "--device"})
-            if (given(name))
-                line.warnings.push_back(std::string(name) + " does not apply to a fleet of KT-58NET units");
-        line.network = true;
-        return line;
-    }
-    if (given("--keep-going") || given("--stop-on-error"))
-        line.warnings.push_back("--keep-going and --stop-on-error apply to a fleet only");
-    if (line.restoreXport) {
-        if (line.check)
-            return usage(line, "--check and --restore-xport do not go together");
+    if (line->stopOnError && given("--keep-going"))
+        return "--keep-going and --stop-on-error do not go together";
+    if (line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
+        if (line->ips.empty() && !given("--hosts"))
+            return "a fleet needs --ip ADDR or --hosts FILE";
+        if (line->restoreXport)
+            return "--restore-xport takes one --ip ADDR, not a fleet";
+        if (line->check)
+            return "--check takes one device, not a fleet";
+        if (given("--method") && !line->network)
+            return "the units of a fleet are KT-58NET: --method network";
+        line->action = CommandAction::Fleet;
+    } else if (line->restoreXport) {
+        if (line->check)
+            return "--check and --restore-xport do not go together";
         if (!given("--ip"))
-            return usage(line, "--restore-xport needs --ip ADDR");
-        if (given("--method") && !line.network)
-            line.warnings.push_back("--method serial does not apply to --restore-xport");
-        for (const char* name : {"--com", "--device", "--tcp-port", "--image", "--yes"})
-            if (given(name))
-                line.warnings.push_back(std::string(name) + " does not apply to --restore-xport");
-        line.network = true;
-        return line;
+            return "--restore-xport needs --ip ADDR";
+        if (given("--method") && !line->network)
+            line->warnings.push_back("--method serial does not apply to --restore-xport");
+        line->action = CommandAction::Restore;
+    } else {
+        if (line->network && !given("--ip"))
+            return "--method network needs --ip ADDR";
+        line->action = line->check ? CommandAction::Check : CommandAction::Update;
     }
-    if (line.network && !given("--ip"))
-        return usage(line, "--method network needs --ip ADDR");
-    static const char* const kSerialOnly[] = {"--com", "--device"};
-    static const char* const kNetworkOnly[] = {"--ip", "--tcp-port"};
-    for (const char* name : line.network ? kSerialOnly : kNetworkOnly)
-        if (given(name))
-            line.warnings.push_back(std::string(name) + " does not apply to --method " +
-                                    (line.network ? "network" : "serial"));
-    if (line.check && line.yes)
-        line.warnings.push_back("--yes does not apply to --check: nothing is erased");
-    return line;
+    line->network = line->network || line->action == CommandAction::Fleet || line->action == CommandAction::Restore;
+    return {};
+}
+
+unsigned runModes(const CommandLine& line)
+{
+    switch (line.action) {
+    case CommandAction::Fleet:
+        return ModeFleet;
+    case CommandAction::Restore:
+        return ModeRestore;
+    default:
+        return (line.network ? ModeNetwork : ModeSerial) | (line.check ? ModeCheck : 0u);
+    }
+}
+
+// A warning for each option given where the run does not use it.
+void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
+{
+    static const std::pair<OptionMode, const char*> kWhere[] = {
+        {ModeSerial, "--method serial"},   {ModeNetwork, "--method network"},
+        {ModeFleet, "a fleet of KT-58NET units"}, {ModeRestore, "--restore-xport"},
+        {ModeCheck, "--check: nothing is erased"},
+    };
+    const unsigned modes = runModes(*line);
+    for (const OptionSpec& option : optionTable()) {
+        const unsigned missing = modes & ~option.modes;
+        if (missing == 0 || app.count(longName(option)) == 0)
+            continue;
+        if (!option.elsewhere.empty()) {
+            line->warnings.push_back(option.elsewhere);
+            continue;
+        }
+        for (const auto& [mode, where] : kWhere)
+            if ((missing & mode) != 0) {
+                line->warnings.push_back(longName(option) + " does not apply to " + where);
+                break;
+            }
+    }
 }
 
 } // namespace
 
-std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
+const std::vector<OptionSpec>& optionTable()
 {
-    if (text.empty() || text.size() > 9)
-        return std::nullopt;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    if (value < lowest || value > highest)
-        return std::nullopt;
-    return value;
-}
-
-bool isDottedIpv4(const std::string& text, std::string* why)
-{
-    const auto fail = [why](std::string reason) {
-        if (why != nullptr)
-            *why = std::move(reason);
-        return false;
-    };
-    int parts = 0;
-    for (size_t at = 0;;) {
-        const size_t end = std::min(text.find('.', at), text.size());
-        const std::string part = text.substr(at, end - at);
-        if (part.empty())
-            return fail("a number is missing");
-        if (part.size() > 1 && part[0] == '0')
-            return fail(part + " has a leading zero");
-        if (!parseNumber(part, 0, 255))
-            return fail(part + " is not a number from 0 to 255");
-        ++parts;
-        if (end == text.size())
-            return parts == 4 || fail("it has " + std::to_string(parts) + " numbers, not 4");
-        if (parts == 4)
-            return fail("it has more than 4 numbers");
-        at = end + 1;
-    }
-}
-
-bool isHostName(const std::string& text)
-{
-    if (text.empty() || text.size() > 253)
-        return false;
-    size_t at = 0;
-    for (;;) {
-        const size_t end = std::min(text.find('.', at), text.size());
-        const std::string label = text.substr(at, end - at);
-        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-')
-            return false;
-        for (char c : label)
-            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'))
-                return false;
-        if (end == text.size())
-            return true;
-        at = end + 1;
-    }
+    return kOptionTable;
 }
 
 const char* usageText()
@@ -245,53 +334,39 @@ const char* usageText()
     return kUsage;
 }
 
-const char* helpText()
+std::string helpText()
 {
-    return kHelp;
+    std::string text = kHelpHead;
+    for (const OptionSpec& option : optionTable())
+        text += helpLines(option.help);
+    text += kFleetHead;
+    for (const OptionSpec& option : optionTable())
+        text += helpLines(option.fleetHelp);
+    return text + kHelpTail;
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
-    Typed typed;
-    bool help = false, version = false, listPorts = false;
     CLI::App app("", "kt5cufirm");
     // The texts are the program's own (usageText, helpText), in step with the man page.
     app.set_help_flag();
-    app.add_flag("-h,--help", help);
-    app.add_flag("-V,--version", version);
-    app.add_flag("--list-ports", listPorts);
-    app.add_option("--method", typed.method);
-    app.add_option("--com", typed.com);
-    app.add_option("--device", line.device);
-    app.add_option("--ip", line.ips)->allow_extra_args(false);
-    app.add_option("--hosts", line.hostsFile);
-    app.add_flag("--if-newer", line.ifNewer);
-    app.add_option("--report", line.reportFile);
-    app.add_flag("--keep-going");
-    app.add_flag("--stop-on-error", line.stopOnError);
-    app.add_option("--tcp-port", typed.tcpPort);
-    app.add_option("--image", line.image);
-    app.add_flag("-y,--yes", line.yes);
-    app.add_flag("-q,--quiet", line.quiet);
-    app.add_flag("--check", line.check);
-    app.add_flag("--restore-xport", line.restoreXport);
-    app.add_option("--trace", line.traceFile)->expected(0, 1);
+    std::vector<Typed> typed(optionTable().size());
+    for (size_t i = 0; i < typed.size(); ++i)
+        declare(app, optionTable()[i], &typed[i]);
     try {
         app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        return usage(line, error.what());
     } catch (const std::exception& error) {
         return usage(line, error.what());
     }
-    if (help)
-        line.action = CommandAction::Help;
-    else if (version)
-        line.action = CommandAction::Version;
-    else if (listPorts)
-        line.action = CommandAction::ListPorts;
-    if (line.action != CommandAction::Run)
+    takeGiven(app, typed, ModeInfo | ModeList, &line);
+    if (line.action != CommandAction::Update)
         return line;
-    line.trace = app.count("--trace") > 0;
-    return validate(line, typed, app);
+    std::string error = takeGiven(app, typed, ~(ModeInfo | ModeList), &line);
+    if (error.empty())
+        error = chooseRun(app, &line);
+    if (!error.empty())
+        return usage(line, error);
+    warnWhereNotApplying(app, &line);
+    return line;
 }

@@ -1,22 +1,27 @@
-// kt5cufirm's command line: the options as a plain record, and the parser
-// that fills it. The parser only reads its arguments: it touches no file,
-// device or network, so it can be run on any input.
+// kt5cufirm's command line: the options as a plain record, the one table
+// that declares every option, and the parser that fills the record from it.
+// The parser only reads its arguments: it touches no file, device or
+// network, so it can be run on any input.
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "update_context.h"
+
 enum class CommandAction {
-    Run,        // an update, a --check or a --restore-xport
+    Update,     // one device, serial or network
+    Check,      // --check: the image, and the device when one is named
+    Restore,    // --restore-xport
+    Fleet,      // several --ip, --hosts, --if-newer or --report: units one after another
+    ListPorts,  // --list-ports
     Help,       // --help, -h
     Version,    // --version, -V
-    ListPorts,  // --list-ports
     Usage,      // a usage error: `error` says what, exit status 2
 };
 
 struct CommandLine {
-    CommandAction action = CommandAction::Run;
+    CommandAction action = CommandAction::Update;
     bool network = false;         // --method network
     int com = 1;                  // --com N
     bool comGiven = false;
@@ -27,8 +32,7 @@ struct CommandLine {
     bool ifNewer = false;         // --if-newer
     std::string reportFile;       // --report FILE
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
-    bool fleet = false;           // several --ip, --hosts, --if-newer or --report: units one after another
-    int tcpPort = 10001;          // --tcp-port N
+    int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y
     bool quiet = false;           // --quiet, -q
@@ -37,23 +41,49 @@ struct CommandLine {
     bool trace = false;           // --trace[=FILE]
     std::string traceFile;        // empty: standard error
     std::string error;            // Usage: why
-    std::vector<std::string> warnings;  // options that do not apply to the chosen method
+    std::vector<std::string> warnings;  // options that do not apply to the chosen run
 };
+
+// Where an option applies. A run is one of serial, network, fleet and
+// restore, and a check besides; an option given where it does not apply is
+// ignored with a warning.
+enum OptionMode : unsigned {
+    ModeSerial = 1u << 0,   // one KT-58CU over a serial port
+    ModeNetwork = 1u << 1,  // one KT-58NET
+    ModeFleet = 1u << 2,    // KT-58NET units one after another
+    ModeRestore = 1u << 3,  // --restore-xport
+    ModeCheck = 1u << 4,    // --check (with either method)
+    ModeList = 1u << 5,     // --list-ports
+    ModeInfo = 1u << 6,     // --help, --version
+};
+
+enum class OptionKind {
+    Flag,           // no value
+    Value,          // one value
+    OptionalValue,  // --opt or --opt=VALUE
+    Values,         // one value, given any number of times
+};
+
+struct OptionSpec {
+    std::string names;  // as CLI11 takes them: "-y,--yes"
+    OptionKind kind;
+    // Checks the values typed and sets them in the record: empty, else the
+    // usage error. A flag gets no values.
+    std::string (*take)(const std::vector<std::string>& values, CommandLine* line);
+    unsigned modes;     // OptionMode bits
+    // --help's lines: "SYNOPSIS\tdescription", a line on its own "\tmore";
+    // `fleetHelp` the same in the fleet's part.
+    std::string help, fleetHelp;
+    // The warning where it does not apply; empty: "NAME does not apply to ...".
+    std::string elsewhere;
+};
+
+// Every option of kt5cufirm, in --help's order.
+const std::vector<OptionSpec>& optionTable();
 
 // Parses argv[1..argc-1]. Never throws; a usage error comes back as Usage.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
 // The usage lines (short) and the whole --help text.
 const char* usageText();
-const char* helpText();
-
-// A whole decimal number from `lowest` to `highest`, digits only (at most 9).
-std::optional<int> parseNumber(const std::string& text, int lowest, int highest);
-
-// Whether `text` is four decimal numbers 0-255 joined by dots, without
-// leading zeros; `why` (when not null) says what is wrong otherwise.
-bool isDottedIpv4(const std::string& text, std::string* why = nullptr);
-// Whether `text` is a host name as DNS writes one: labels of letters, digits
-// and hyphens, 1 to 63 characters, not starting or ending with a hyphen,
-// 253 characters at most.
-bool isHostName(const std::string& text);
+std::string helpText();

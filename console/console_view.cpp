@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
-#include "console_platform.h"
-#include "console_text.h"
-#include "console_texts.h"
+#include "console_messages.h"
+#include "port_list.h"
+#include "terminal.h"
+#include "text_encoding.h"
+#include "udp_channel.h"
 
 ConsoleView::ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err,
-                         std::function<std::string()> readAnswer)
-    : options_(options), out_(out), err_(err), readAnswer_(std::move(readAnswer))
+                         std::function<std::string()> readAnswer, const UpdateContext* run)
+    : options_(options), out_(out), err_(err), readAnswer_(std::move(readAnswer)), run_(run)
 {
 }
 
@@ -26,7 +28,7 @@ std::string withoutLineEnd(std::string text)
 
 void ConsoleView::put(std::FILE* stream, const std::string& text)
 {
-    writeConsoleText(stream, text, text);
+    writeConsoleText(stream, text);
     std::fflush(stream);
 }
 
@@ -63,8 +65,8 @@ void ConsoleView::endProgressLocked()
 void ConsoleView::plainProgressLocked()
 {
     const uint32_t percent = maximum_ == 0 ? 0 : static_cast<uint32_t>(uint64_t{position_} * 100 / maximum_);
-    put(err_, prefixed(consoleText(ConsoleText::Written,
-                                   {std::to_string(percent), std::to_string(position_), std::to_string(maximum_)})) +
+    put(err_, prefixed(consoleMessage(TextWritten, {std::to_string(percent), std::to_string(position_),
+                                                    std::to_string(maximum_)})) +
                   "\n");
     reported_ = position_;
 }
@@ -110,6 +112,12 @@ bool ConsoleView::askConfirmation(const std::string& question)
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
+void ConsoleView::sayOnError(const std::string& text)
+{
+    std::fflush(out_);
+    line(err_, text);
+}
+
 void ConsoleView::showErrorBox(const std::string& caption, const std::string& message)
 {
     errorShown_ = true;
@@ -127,7 +135,7 @@ std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
 {
     const bool network = ctx.method == Network || ctx.xportRepair != 0;
     const std::string device =
-        network ? options_.address + ":" + std::to_string(ctx.tcpPort) : serialPortName(ctx);
+        network ? options_.address + ":" + std::to_string(ctx.tcpPort) : chosenPortName(ctx);
     const std::string reason = number != 0 ? ": " + systemErrorText(number) : std::string();
     switch (ctx.errorCode) {
     case ErrConnect:
@@ -141,9 +149,9 @@ std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
     case ErrUdpSocketCreate:
         return reason;
     case ErrUdpBind:
-        return ": local UDP port 10001" + reason;
+        return ": local UDP port " + std::to_string(kUdpLocalPort) + reason;
     case ErrUdpSend:
-        return ": " + options_.address + ":30718" + reason;
+        return ": " + options_.address + ":" + std::to_string(kXportConfigPort) + reason;
     case ErrXportChange:
     case ErrXportRestore:
         return ": " + options_.address;
@@ -198,12 +206,17 @@ void ConsoleView::stepProgress(uint32_t step)
 
 void ConsoleView::showFinalText(const std::string& text, bool succeeded)
 {
-    if (options_.xportRepair)
-        line(out_, consoleText(succeeded ? ConsoleText::RepairSucceeded : ConsoleText::RepairFailed));
+    if (run_ != nullptr && run_->leftAlone != 0)
+        showStatusText(consoleMessage(TextFleetLeftAlone,
+                                      {versionText(run_->deviceVersion[kDeviceVersionMajor],
+                                                   run_->deviceVersion[kDeviceVersionMinor]),
+                                       versionText(run_->imageMajor, run_->imageMinor)}));
+    else if (options_.xportRepair)
+        line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed));
     else if (options_.check)
         line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
-                       ? consoleText(ConsoleText::CheckFailed)
-                       : consoleText(ConsoleText::CheckDone, {deviceVersion_, imageVersion_}));
+                       ? consoleMessage(TextCheckFailed)
+                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}));
     else
         line(out_, text);
 }
@@ -231,7 +244,7 @@ void ConsoleView::showSettling(int milliseconds)
     std::lock_guard<std::mutex> lock(mutex_);
     endProgressLocked();
     if (!options_.progressBar) {
-        put(err_, prefixed(consoleText(ConsoleText::Settling, {std::to_string(seconds)})) + "\n");
+        put(err_, prefixed(consoleMessage(TextSettling, {std::to_string(seconds)})) + "\n");
         return;
     }
     countdownStop_ = false;
@@ -243,7 +256,7 @@ void ConsoleView::showSettling(int milliseconds)
             if (left <= std::chrono::steady_clock::duration::zero())
                 break;
             const auto secondsLeft = std::chrono::duration_cast<std::chrono::seconds>(left).count() + 1;
-            put(err_, "\r" + consoleText(ConsoleText::Settling, {std::to_string(secondsLeft)}) + "\033[K");
+            put(err_, "\r" + consoleMessage(TextSettling, {std::to_string(secondsLeft)}) + "\033[K");
             progressShown_ = true;
             const auto tick = std::min<std::chrono::steady_clock::duration>(left, std::chrono::seconds(1));
             countdownWake_.wait_for(held, tick, [this] { return countdownStop_; });

@@ -27,7 +27,10 @@ struct ConsoleOptions {
 
 class ConsoleView : public CommandView {
 public:
-    ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err, std::function<std::string()> readAnswer);
+    // `run`, when given, is the record of the run shown: a device it left
+    // alone (--if-newer) gets a line that says so instead of the final line.
+    ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FILE* err, std::function<std::string()> readAnswer,
+                const UpdateContext* run = nullptr);
     ~ConsoleView() override;
 
     void showStatusText(const std::string& text) override;
@@ -48,7 +51,13 @@ public:
     void showSettling(int milliseconds);
     static void settleHook(void* view, int milliseconds);
 
+    // A line of the console's own on standard error, with the line prefix.
+    void sayOnError(const std::string& text);
+
+    // What the run showed: whether an error was, and the device's version
+    // line ("Ver 1.00"; empty before the device was identified).
     bool errorShown() const { return errorShown_; }
+    const std::string& deviceVersion() const { return deviceVersion_; }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).
@@ -72,6 +81,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     std::function<std::string()> readAnswer_;
+    const UpdateContext* run_;
     std::mutex mutex_;  // standard error and the progress state, shared with the countdown
     uint32_t maximum_ = 0;
     uint32_t position_ = 0;

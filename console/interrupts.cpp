@@ -6,9 +6,10 @@
 
 #include "cancel.h"
 #include "command_channel.h"
-#include "console_platform.h"
-#include "console_text.h"
-#include "console_texts.h"
+#include "console_messages.h"
+#include "run_outcome.h"
+#include "terminal.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ int xportFloor = 0;  // set before the handlers are installed
 void prepare(Message* message, const std::string& text, int status, bool lineFirst)
 {
     // Converted now: the handler only writes.
-    const std::string line = consoleBytes((lineFirst ? "\n" : "") + text + "\n", text + "\n");
+    const std::string line = consoleBytes((lineFirst ? "\n" : "") + text + "\n");
     message->length = line.size() < sizeof message->text ? line.size() : sizeof message->text - 1;
     std::memcpy(message->text, line.data(), message->length);
     message->status = status;
@@ -46,48 +47,14 @@ void say(const Message& message)
 
 } // namespace
 
-RunOutcome outcomeOf(const UpdateContext& ctx)
-{
-    RunOutcome outcome;
-    outcome.xportNotPutBack = ctx.xportChanged != 0;
-    outcome.erased = ctx.eraseSent != 0;
-    outcome.written = ctx.succeeded != 0;
-    outcome.repair = ctx.xportRepair != 0;
-    return outcome;
-}
-
-int exitStatus(const RunOutcome& outcome)
-{
-    if (outcome.xportNotPutBack)
-        return kExitXportNotPutBack;
-    if (outcome.written)
-        return kExitComplete;
-    if (outcome.repair)
-        return kExitComplete;
-    return outcome.erased ? kExitErased : kExitNotChanged;
-}
-
-std::string stateLine(const RunOutcome& outcome, const std::string& address)
-{
-    const std::string xport = outcome.xportNotPutBack ? consoleText(ConsoleText::XportNotPutBack, {address})
-                              : outcome.repair          ? consoleText(ConsoleText::XportPutBack)
-                                                        : std::string();
-    if (outcome.repair)
-        return "kt5cufirm: " + sentence({xport});
-    const ConsoleText device = outcome.written  ? ConsoleText::DeviceUpdated
-                               : outcome.erased ? ConsoleText::DeviceErased
-                                                : ConsoleText::DeviceUnchanged;
-    return "kt5cufirm: " + sentence({consoleText(device), xport});
-}
-
 void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xportLeftChanged)
 {
     xportFloor = xportLeftChanged ? XportBit : 0;
     runState.store(xportFloor);
     const bool network = ctx.method == Network || ctx.xportRepair != 0;
-    prepare(&stopping, consoleText(network ? ConsoleText::StoppingNetwork : ConsoleText::StoppingSerial), 0,
+    prepare(&stopping, consoleMessage(network ? TextStoppingNetwork : TextStoppingSerial), 0,
             lineFirst);
-    prepare(&stillCleaningUp, consoleText(ConsoleText::StillCleaningUp), 0, lineFirst);
+    prepare(&stillCleaningUp, consoleMessage(TextStillCleaningUp), 0, lineFirst);
     for (int bits = 0; bits < kStates; ++bits) {
         RunOutcome outcome;
         outcome.xportNotPutBack = (bits & XportBit) != 0;
@@ -96,7 +63,7 @@ void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xpo
         outcome.repair = ctx.xportRepair != 0;
         const std::string state = stateLine(outcome, ctx.ipText);
         prepare(&endedAtOnce[bits],
-                consoleText(ConsoleText::EndedAtOnce) + ": " + state.substr(std::strlen("kt5cufirm: ")),
+                consoleMessage(TextEndedAtOnce) + ": " + state.substr(std::strlen("kt5cufirm: ")),
                 exitStatus(outcome), lineFirst);
     }
 }

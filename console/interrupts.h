@@ -1,31 +1,11 @@
 // What the console makes of an interrupt (SIGINT, SIGTERM, SIGHUP; on Windows
-// Ctrl-C, Ctrl-Break and the console's close) and of a run's outcome: the
-// exit status a script can trust and the last line that says the state.
+// Ctrl-C, Ctrl-Break and the console's close): the handler, and the messages
+// it prints, made ready before the run.
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "update_context.h"
-
-inline constexpr int kExitComplete = 0;
-inline constexpr int kExitNotChanged = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitErased = 3;
-inline constexpr int kExitXportNotPutBack = 4;
-
-// What a run left behind.
-struct RunOutcome {
-    bool xportNotPutBack = false;  // the XPort may still hold the switched setup
-    bool erased = false;           // the device was asked to erase
-    bool written = false;          // written and verified
-    bool repair = false;           // a --restore-xport run
-};
-
-RunOutcome outcomeOf(const UpdateContext& ctx);
-int exitStatus(const RunOutcome& outcome);
-// The device's (and the XPort's) state in plain words, as one line.
-std::string stateLine(const RunOutcome& outcome, const std::string& address);
 
 // Formats every message an interrupt may print, before the run, so that the
 // handler itself only writes. `lineFirst`: start each on a new line (a

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <vector>
 
-#include "console_platform.h"
-#include "console_texts.h"
+#include "console_messages.h"
+#include "state_files.h"
 #include "xport_setup.h"
 
 namespace {
@@ -37,7 +37,7 @@ int keepSetup(const UpdateContext*, const uint8_t* setup, uint8_t* originalByte)
             writeFileAtomically(path, setup, kSetupRecordSize, &error);
     }
     if (!error.empty()) {
-        sayLine(stderr, ConsoleText::KeepFailed, {path.empty() ? folder : path, error});
+        sayLine(stderr, TextKeepFailed, {path.empty() ? folder : path, error});
         return 0;
     }
     kept = std::vector<uint8_t>(setup, setup + kSetupRecordSize);
@@ -57,7 +57,6 @@ const XportSetupKeeper keeper{keepSetup, forgetSetup, 1};
 
 KeptSetupState prepareKeptSetup(const std::string& address)
 {
-    setXportSetupKeeper(&keeper);
     kept.reset();
     folder = stateFolder();
     if (folder.empty()) {
@@ -73,6 +72,11 @@ KeptSetupState prepareKeptSetup(const std::string& address)
         return KeptSetupState::Unreadable;
     kept = std::move(record);
     return KeptSetupState::Kept;
+}
+
+const XportSetupKeeper* keptSetupKeeper()
+{
+    return &keeper;
 }
 
 std::string keptSetupPath()

@@ -5,11 +5,16 @@
 
 #include <string>
 
+struct XportSetupKeeper;
+
 enum class KeptSetupState { None, Kept, Unreadable, NoFolder };
 
-// Looks for a record kept for `address` and installs the XPort's setup keeper
-// for this run. The folder and file are named in keptSetupPath().
+// Looks for a record kept for `address`, for this run's keeper. The folder
+// and file are named in keptSetupPath().
 KeptSetupState prepareKeptSetup(const std::string& address);
+// The XPort's setup keeper that writes and removes the record
+// (for setXportSetupKeeper).
+const XportSetupKeeper* keptSetupKeeper();
 std::string keptSetupPath();
 std::string keptSetupFolder();
 // Byte 21 of the kept record (when Kept).

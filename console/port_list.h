@@ -1,8 +1,11 @@
-// The serial ports of this machine, with what is known of each (--list-ports).
+// The serial ports of this machine, with what is known of each (--list-ports),
+// and the one a run opens.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "update_context.h"
 
 struct SerialPortInfo {
     std::string path;          // what --device (POSIX) or --com (Windows) takes: /dev/ttyUSB0, COM3
@@ -26,3 +29,9 @@ std::vector<SerialPortInfo> listSerialPortsUnder(const std::string& sysRoot, con
 std::string serialPortListText(const std::vector<SerialPortInfo>& ports);
 // "a" before "b" with digit runs compared as numbers.
 bool naturalLess(const std::string& a, const std::string& b);
+
+// Sets the serial port from --com N: the COM number on Windows, the device
+// /dev/ttyS<N-1> on POSIX.
+void chooseComPort(UpdateContext* ctx, int number);
+// The serial port a run opens, as the user names it: /dev/ttyUSB0, COM3.
+std::string chosenPortName(const UpdateContext& ctx);

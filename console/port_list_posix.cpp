@@ -2,6 +2,7 @@
 // ttyACM* that have a device node, with the USB device's ids and strings, and
 // the /dev/serial/by-id links that name them.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -140,4 +141,15 @@ std::vector<SerialPortInfo> listSerialPortsUnder(const std::string& sysRoot, con
 std::vector<SerialPortInfo> listSerialPorts()
 {
     return listSerialPortsUnder("/sys", "/dev");
+}
+
+void chooseComPort(UpdateContext* ctx, int number)
+{
+    ctx->comPort = number;
+    std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "/dev/ttyS%d", number - 1);
+}
+
+std::string chosenPortName(const UpdateContext& ctx)
+{
+    return ctx.comDevice;
 }

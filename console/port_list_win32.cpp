@@ -113,3 +113,13 @@ std::vector<SerialPortInfo> listSerialPorts()
               [](const SerialPortInfo& a, const SerialPortInfo& b) { return naturalLess(a.path, b.path); });
     return ports;
 }
+
+void chooseComPort(UpdateContext* ctx, int number)
+{
+    ctx->comPort = number;
+}
+
+std::string chosenPortName(const UpdateContext& ctx)
+{
+    return "COM" + std::to_string(ctx.comPort);
+}

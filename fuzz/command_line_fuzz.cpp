@@ -9,6 +9,7 @@
 
 #include "command_line.h"
 #include "fuzz_input.h"
+#include "host_address.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -34,7 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_EXPECT(!line.error.empty());
         return 0;
     }
-    if (line.action != CommandAction::Run)
+    const bool fleet = line.action == CommandAction::Fleet;
+    if (line.action != CommandAction::Update && line.action != CommandAction::Check &&
+        line.action != CommandAction::Restore && !fleet)
         return 0;
     FUZZ_EXPECT(line.com >= 1);
     FUZZ_EXPECT(line.tcpPort >= 1 && line.tcpPort <= 65535);
@@ -47,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool numeric = ip.find_first_not_of("0123456789.") == std::string::npos;
         return numeric ? inet_pton(AF_INET, ip.c_str(), &address) == 1 : isHostName(ip);
     };
-    if (line.fleet) {
+    if (fleet) {
         // A fleet's units: every --ip usable, a hosts file named, not empty.
         FUZZ_EXPECT(line.network && !line.restoreXport && !line.check);
         FUZZ_EXPECT(!line.ips.empty() || !line.hostsFile.empty());

@@ -58,7 +58,7 @@ bool japanese()
 std::wstring text(int id)
 {
     static const std::map<int, std::pair<std::string, std::string>> table = {
-#define KT_TEXT(id, english, japanese) {id, {english, japanese}},
+#define KT_TEXT(name, id, english, japanese) {id, {english, japanese}},
 #include "texts.def"
 #undef KT_TEXT
     };

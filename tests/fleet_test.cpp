@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet.h"
+#include "fleet_report.h"
 
 namespace {
 

@@ -1,18 +1,13 @@
 #include <windows.h>
 #include <io.h>
 
-#include "console_text.h"
+#include "text_encoding.h"
 
-void initConsoleText()
+void initConsoleEncoding()
 {
 }
 
-std::string consoleCodeset()
-{
-    return {};
-}
-
-std::string consoleBytes(const std::string& text, const std::string&)
+std::string consoleBytes(const std::string& text)
 {
     return text;
 }
@@ -22,7 +17,7 @@ bool consoleShowsJapanese()
     return true;
 }
 
-void writeConsoleText(std::FILE* stream, const std::string& text, const std::string&)
+void writeConsoleText(std::FILE* stream, const std::string& text)
 {
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;

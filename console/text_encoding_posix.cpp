@@ -5,7 +5,7 @@
 #include <iconv.h>
 #include <langinfo.h>
 
-#include "console_text.h"
+#include "text_encoding.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ std::string codesetFromLocaleName(const std::string& name)
     return suffix;  // as named; iconv may know it
 }
 
-void initConsoleText()
+void initConsoleEncoding()
 {
     if (std::setlocale(LC_CTYPE, "") != nullptr) {
         codeset = nl_langinfo(CODESET);
@@ -65,11 +65,6 @@ void initConsoleText()
             return;
         }
     }
-}
-
-std::string consoleCodeset()
-{
-    return codeset;
 }
 
 bool convertText(const std::string& utf8, const std::string& set, std::string* out)
@@ -98,17 +93,15 @@ bool convertText(const std::string& utf8, const std::string& set, std::string* o
     return true;
 }
 
-std::string consoleBytes(const std::string& text, const std::string& english)
+std::string consoleBytes(const std::string& text)
 {
     std::string bytes;
-    if (convertText(text, codeset, &bytes) || convertText(english, codeset, &bytes))
-        return bytes;
-    return english;
+    return convertText(text, codeset, &bytes) ? bytes : text;
 }
 
-void writeConsoleText(std::FILE* stream, const std::string& text, const std::string& english)
+void writeConsoleText(std::FILE* stream, const std::string& text)
 {
-    const std::string bytes = consoleBytes(text, english);
+    const std::string bytes = consoleBytes(text);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 

@@ -1,0 +1,72 @@
+#include "console_run.h"
+
+#include "console_messages.h"
+#include "console_window.h"
+#include "exchange_trace.h"
+#include "interrupts.h"
+#include "kept_setup.h"
+#include "sockets.h"
+#include "terminal.h"
+#include "trace_log.h"
+#include "xport_setup.h"
+
+namespace {
+
+// The kept XPort setup of a network run's address, said on the view.
+RunStart lookForKeptSetup(const UpdateContext& ctx, const std::string& address, ConsoleView& view)
+{
+    const KeptSetupState kept = prepareKeptSetup(address);
+    if (kept == KeptSetupState::Unreadable) {
+        view.sayOnError(consoleMessage(TextKeptRecordUnreadable, {keptSetupPath()}));
+        return RunStart::KeptUnreadable;
+    }
+    if (ctx.xportRepair != 0 && kept != KeptSetupState::Kept) {
+        view.sayOnError(consoleMessage(TextNoKeptRecord, {address, keptSetupFolder()}));
+        return RunStart::NothingToRestore;
+    }
+    if (ctx.xportRepair == 0 && kept == KeptSetupState::Kept)
+        view.sayOnError(consoleMessage(TextKeptRecordFound, {address, std::to_string(keptSetupByte())}));
+    return RunStart::Ran;
+}
+
+// The socket library, the interrupts and the window loop; the outcome.
+RunOutcome runInWindow(UpdateContext* ctx, const ConsoleOptions& options, ConsoleView& view)
+{
+    if (!startSocketLibrary(&ctx->wsaData)) {
+        ctx->errorCode = ErrSocketInit;
+        showError(view, *ctx, 0);
+        return RunOutcome{};
+    }
+    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
+    runInConsoleWindow(ctx, view);
+    RunOutcome outcome = outcomeOf(*ctx);
+    // A record still kept (by this run or an interrupted one) means the XPort
+    // may not hold its true setup.
+    outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
+    return outcome;
+}
+
+} // namespace
+
+RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* trace)
+{
+    RunResult result;
+    ConsoleView view(options, stdout, stderr, readAnswerLine, ctx);
+    const bool network = ctx->method == Network || ctx->xportRepair != 0;
+    if (network) {
+        result.start = lookForKeptSetup(*ctx, ctx->ipText, view);
+        if (result.start != RunStart::Ran)
+            return result;
+        setXportSetupKeeper(keptSetupKeeper());
+    }
+    if (trace != nullptr)
+        setTraceHook(TraceLog::hook, trace);
+    setXportSettleHook(ConsoleView::settleHook, &view);
+    result.outcome = runInWindow(ctx, options, view);
+    setXportSettleHook(nullptr, nullptr);
+    setTraceHook(nullptr, nullptr);
+    setXportSetupKeeper(nullptr);
+    result.errorShown = view.errorShown();
+    result.deviceVersion = view.deviceVersion();
+    return result;
+}

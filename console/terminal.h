@@ -1,0 +1,23 @@
+// What the console needs of its terminal and its system: whether a stream is
+// a terminal and how wide, the answer typed at the question, a write the
+// interrupt handler may make, and the system's words for an error number.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+bool isTerminal(std::FILE* stream);
+// The width of the terminal behind `stream`; 0 when it is none.
+int terminalColumns(std::FILE* stream);
+
+// One line typed on standard input, without its line end; an interrupt or the
+// input's end ends it (as an empty answer).
+std::string readAnswerLine();
+
+// Async-signal-safe: writes the bytes to standard error, errors ignored.
+void writeToStandardError(const char* text, size_t length);
+
+// The system's text for an error number that a link or socket left
+// (errno on POSIX; GetLastError or WSAGetLastError on Windows).
+std::string systemErrorText(int number);
