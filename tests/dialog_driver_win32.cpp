@@ -27,10 +27,14 @@
 #include <thread>
 #include <vector>
 
+#include "control_ids.h"
+
 namespace {
 
-constexpr int IdStart = 1, IdExit = 2, IdStatus = 1000, IdMethod = 1002, IdTcpPort = 1003, IdComPort = 1004,
-              IdIpAddress = 1005, IdProgress = 1007, IdImageVersion = 1008, IdDeviceVersion = 1009;
+constexpr int IdStart = KT_ID_START, IdExit = KT_ID_EXIT, IdStatus = KT_ID_STATUS, IdMethod = KT_ID_METHOD,
+              IdTcpPort = KT_ID_TCP_PORT, IdComPort = KT_ID_COM_PORT, IdIpAddress = KT_ID_IP_ADDRESS,
+              IdProgress = KT_ID_PROGRESS, IdImageVersion = KT_ID_IMAGE_VERSION,
+              IdDeviceVersion = KT_ID_DEVICE_VERSION;
 
 std::wstring widen(const std::string& utf8)
 {
