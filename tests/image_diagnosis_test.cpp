@@ -111,9 +111,9 @@ const Case kCases[] = {
     // One record's end meets the next one's start, in another segment and
     // linear area too: no overlap.
     {"Adjacent", imageText("0201", {kData, hexRecord(4, 0, {9}), hexRecord(0, 2, {0x10, 0}), kData,
-                                    hexRecord(0, 4, {0, 1}), kData, kEof}), ImageFine, 0, 0, nullptr},
+                                    hexRecord(0, 4, {0, 2}), kData, kEof}), ImageFine, 0, 0, nullptr},
     {"OverlapAcrossSegments", imageText("0201", {hexRecord(0x0105, 0, {1}), hexRecord(0, 2, {0, 0x10}), kData,
-                                                 hexRecord(0x0103, 0, {1, 2, 3, 4}), kEof}),
+                                                 hexRecord(0x0004, 0, {1, 2}), kEof}),
      ImageOverlap, 5, 4, "line 5, column 4: the record writes address 0x0105, which line 2 writes too"},
     // An offset that wraps within its segment writes the segment's first bytes.
     {"OverlapByWrapping", imageText("0201", {kData, hexRecord(0xFFFE, 0, {1, 2, 3}), kEof}), ImageOverlap, 3, 4,
