@@ -6,24 +6,6 @@
 #include <fstream>
 #include <random>
 
-std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                               static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
-        line += digits;
-    }
-    return line;
-}
-
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records)
 {
     std::string text = "V" + versionDigits + "\r\n";

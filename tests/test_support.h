@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "command_view.h"
+#include "hex_record.h"
 
 // Records every call as one line, e.g. "status:Connectinng...\r\n",
 // "error:Error|Connect failure. (code=111)", "confirm:...", "progress-step:45";
@@ -62,8 +63,7 @@ private:
     std::vector<std::string> events_;
 };
 
-// One Intel HEX record line without its line end, checksum computed.
-std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data);
+// hexRecord: one Intel HEX record line without its line end.
 inline std::string endOfFileRecord() { return ":00000001FF"; }
 // A whole image: "V" + minor + major digits, CR LF, then each record + CR LF.
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records);
