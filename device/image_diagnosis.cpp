@@ -10,12 +10,42 @@ namespace {
 
 bool lineEnd(uint8_t c) { return c == '\r' || c == '\n'; }
 
-// Addresses first to last, both included, and the line of the record that writes them.
+// Addresses first to last, both included.
 struct Span {
     uint32_t first;
     uint32_t last;
-    int32_t line;
 };
+
+// The addresses a data record writes: `count` bytes from `offset` in the area
+// that starts at `base`; two spans when the 16-bit offset wraps within the
+// area. How many spans.
+int spansOf(uint32_t base, uint32_t offset, int count, Span spans[2])
+{
+    const uint32_t last = offset + static_cast<uint32_t>(count) - 1;
+    if (last <= 0xFFFF) {
+        spans[0] = Span{base + offset, base + last};
+        return 1;
+    }
+    spans[0] = Span{base + offset, base + 0xFFFF};
+    spans[1] = Span{base, base + (last & 0xFFFF)};
+    return 2;
+}
+
+uint32_t offsetOf(const uint8_t* record)
+{
+    return static_cast<uint32_t>(hexByte(record + 3) * 256 + hexByte(record + 5));
+}
+
+// The area's start after `record`: an extended segment (02) or linear (04)
+// address record sets it.
+uint32_t baseAfter(const uint8_t* record, uint32_t base)
+{
+    const int count = hexByte(record + 1), type = hexByte(record + 7);
+    if ((type != 2 && type != 4) || count < 2)
+        return base;
+    const uint32_t value = static_cast<uint32_t>(hexByte(record + 9) * 256 + hexByte(record + 11));
+    return type == 2 ? value << 4 : value << 16;
+}
 
 // One pass over the image, line by line; the first fault found ends it.
 class Walk {
@@ -32,7 +62,8 @@ private:
     int refuseCharacters(int32_t lineLength, int32_t length);
     int refuseLineEnd(int32_t length) const;
     int addresses(int count, int type);
-    int write(uint32_t first, uint32_t last);
+    int write(const Span& span);
+    int32_t earlierWriter(uint32_t address) const;
 
     const uint8_t* data_;
     int32_t size_;
@@ -41,7 +72,7 @@ private:
     uint32_t base_ = 0;             // from the last extended segment or linear address record
     int32_t line_ = 1;
     int32_t at_ = 0;                // where the line begins
-    std::map<uint32_t, Span> written_;  // by first address; no two overlap
+    std::map<uint32_t, uint32_t> written_;  // first address to last, joined where they meet; none overlap
 };
 
 int Walk::refuse(int32_t fault, int32_t lineStart, int32_t at, int32_t found, int32_t expected) const
@@ -141,39 +172,62 @@ int Walk::refuseLineEnd(int32_t length) const
 int Walk::addresses(int count, int type)
 {
     const uint8_t* record = data_ + at_;
-    const uint32_t offset = static_cast<uint32_t>(hexByte(record + 3) * 256 + hexByte(record + 5));
     ++found_.records;
-    if ((type == 2 || type == 4) && count >= 2) {
-        const uint32_t value = static_cast<uint32_t>(hexByte(record + 9) * 256 + hexByte(record + 11));
-        base_ = type == 2 ? value << 4 : value << 16;
-    }
+    base_ = baseAfter(record, base_);
     if (type != 0 || count == 0)
         return 1;
     ++found_.dataRecords;
     found_.dataBytes += count;
-    // The 16-bit offset wraps within the segment.
-    const uint32_t last = offset + static_cast<uint32_t>(count) - 1;
-    const bool wraps = last > 0xFFFF;
-    found_.lowAddress = std::min(found_.lowAddress, base_ + (wraps ? 0 : offset));
-    found_.highAddress = std::max(found_.highAddress, base_ + (wraps ? 0xFFFF : last));
-    if (!wraps)
-        return write(base_ + offset, base_ + last);
-    return write(base_ + offset, base_ + 0xFFFF) && write(base_, base_ + (last & 0xFFFF));
+    Span spans[2];
+    const int n = spansOf(base_, offsetOf(record), count, spans);
+    // A wrapped record: the whole area from its low to its high address.
+    found_.lowAddress = std::min(found_.lowAddress, n == 1 ? spans[0].first : base_);
+    found_.highAddress = std::max(found_.highAddress, n == 1 ? spans[0].last : base_ + 0xFFFF);
+    return write(spans[0]) && (n == 1 || write(spans[1]));
 }
 
 // Addresses a data record writes: refused when an earlier data record wrote
-// any of them already. Only the nearest span that starts at or before `last`
-// can overlap, since the spans kept never do.
-int Walk::write(uint32_t first, uint32_t last)
+// any of them already, else kept. Only the nearest span that starts at or
+// before the new one's end can overlap it, since the spans kept never do.
+int Walk::write(const Span& span)
 {
-    auto next = written_.upper_bound(last);
-    if (next != written_.begin()) {
-        const Span& before = std::prev(next)->second;
-        if (before.last >= first)
-            return refuse(ImageOverlap, at_, at_ + 3, before.line, static_cast<int32_t>(std::max(first, before.first)));
+    auto next = written_.upper_bound(span.last);
+    auto before = next == written_.begin() ? written_.end() : std::prev(next);
+    if (before != written_.end() && before->second >= span.first) {
+        const uint32_t both = std::max(span.first, before->first);
+        return refuse(ImageOverlap, at_, at_ + 3, earlierWriter(both), static_cast<int32_t>(both));
     }
-    written_.emplace_hint(next, first, Span{first, last, line_});
+    Span kept = span;
+    if (before != written_.end() && before->second + 1 == span.first) {
+        kept.first = before->first;
+        written_.erase(before);
+    }
+    if (next != written_.end() && span.last + 1 == next->first) {
+        kept.last = next->second;
+        next = written_.erase(next);
+    }
+    written_.emplace_hint(next, kept.first, kept.last);
     return 1;
+}
+
+// The line of the first record before this one that writes `address`, found
+// again since the spans kept do not say.
+int32_t Walk::earlierWriter(uint32_t address) const
+{
+    uint32_t base = 0;
+    int32_t at = kVersionLineSize;
+    for (int32_t line = 2; line < line_; ++line) {
+        const uint8_t* record = data_ + at;
+        const int count = hexByte(record + 1);
+        base = baseAfter(record, base);
+        Span spans[2];
+        const int n = hexByte(record + 7) == 0 && count > 0 ? spansOf(base, offsetOf(record), count, spans) : 0;
+        for (int i = 0; i < n; ++i)
+            if (spans[i].first <= address && address <= spans[i].last)
+                return line;
+        at += 11 + 2 * count + 2;
+    }
+    return 0;
 }
 
 int Walk::run(ImageSummary* summary)
