@@ -4,8 +4,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "command_view.h"
@@ -71,6 +74,13 @@ std::string imageText(const std::string& versionDigits, const std::vector<std::s
 std::string sampleImage(const std::string& versionDigits, int records, int bytesPerRecord);
 // The data bytes an image's records carry, placed by address (from 0).
 std::vector<uint8_t> imageMemory(const std::string& image);
+
+// One JSON object of plain values (null, true or false, a number, a string),
+// as the reports write one a line, parsed so that tests compare what it says
+// rather than how it is spelled; nothing when the text is not such an object.
+using JsonValue = std::variant<std::nullptr_t, bool, double, std::string>;
+using JsonObject = std::map<std::string, JsonValue>;
+std::optional<JsonObject> parseJsonObject(const std::string& text);
 
 // A fresh directory under the system's temporary directory, removed with it.
 class ScratchDir {
