@@ -2,17 +2,20 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <stdlib.h>
 
 #include "process_run.h"
 
 TEST(ProcessRun, InputEnvironmentStreamsStatusAndTimeBound)
 {
-    const ProcessResult run = runProcess({"/bin/sh", "-c", "cat; echo \"$KT_A${KT_B-unset}\" >&2; exit 3"},
+    setenv("KT_B", "removed", 1);
+    setenv("KT_C", "-kept", 1);
+    const ProcessResult run = runProcess({"/bin/sh", "-c", "cat; echo \"$KT_A${KT_B-unset}$KT_C\" >&2; exit 3"},
                                          {"KT_A=set-", "KT_B"}, "typed\n");
     EXPECT_EQ(run.status, 3);
     EXPECT_EQ(run.out, "typed\n");
-    EXPECT_EQ(run.err, "set-unset\n");
-    EXPECT_EQ(run.all, "typed\nset-unset\n");
+    EXPECT_EQ(run.err, "set-unset-kept\n");
+    EXPECT_EQ(run.all, "typed\nset-unset-kept\n");
     EXPECT_FALSE(run.timedOut);
 
     const ProcessResult slow = runProcess({"/bin/sleep", "30"}, {}, {}, Milliseconds(200));
