@@ -59,7 +59,7 @@ private:
     int refuse(int32_t fault, int32_t lineStart, int32_t at, int32_t found = 0, int32_t expected = 0) const;
     int versionLine();
     int recordLine(int32_t* length);
-    int refuseCharacters(int32_t lineLength, int32_t length);
+    int refuseCharacters(int32_t lineLength, int32_t length) const;
     int refuseLineEnd(int32_t length) const;
     int addresses(int count, int type);
     int write(const Span& span);
@@ -138,7 +138,7 @@ int Walk::recordLine(int32_t* length)
 // A record whose characters are not what its length field says: cut short by
 // the line or the file end, or with a character that is not a hex digit.
 // `length` is -1 when the field cannot be read because the file ends first.
-int Walk::refuseCharacters(int32_t lineLength, int32_t length)
+int Walk::refuseCharacters(int32_t lineLength, int32_t length) const
 {
     const int32_t at = at_;
     if (length < 0) {
