@@ -3,22 +3,24 @@
 
 #include <windows.h>
 
-inline constexpr int kMainDialog = 101;
-inline constexpr int kLanPanel = 102;
-inline constexpr int kComPanel = 103;
+#include "control_ids.h"
+
+inline constexpr int kMainDialog = KT_DIALOG_MAIN;
+inline constexpr int kLanPanel = KT_DIALOG_LAN_PANEL;
+inline constexpr int kComPanel = KT_DIALOG_COM_PANEL;
 
 enum ControlId : int {
-    IdStart = 1,
-    IdExit = 2,
-    IdStatus = 1000,
-    IdPanelPlace = 1001,
-    IdMethod = 1002,
-    IdTcpPort = 1003,
-    IdComPort = 1004,
-    IdIpAddress = 1005,
-    IdProgress = 1007,
-    IdImageVersion = 1008,
-    IdDeviceVersion = 1009,
+    IdStart = KT_ID_START,
+    IdExit = KT_ID_EXIT,
+    IdStatus = KT_ID_STATUS,
+    IdPanelPlace = KT_ID_PANEL_PLACE,
+    IdMethod = KT_ID_METHOD,
+    IdTcpPort = KT_ID_TCP_PORT,
+    IdComPort = KT_ID_COM_PORT,
+    IdIpAddress = KT_ID_IP_ADDRESS,
+    IdProgress = KT_ID_PROGRESS,
+    IdImageVersion = KT_ID_IMAGE_VERSION,
+    IdDeviceVersion = KT_ID_DEVICE_VERSION,
 };
 
 extern HINSTANCE instanceHandle;

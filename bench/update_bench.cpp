@@ -6,9 +6,7 @@
 // console program against the image's size.
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,9 +32,8 @@
 #include "hex_record.h"
 #include "image_file.h"
 #include "link.h"
+#include "process_run.h"
 #include "protocol.h"
-
-extern char** environ;
 
 namespace {
 
@@ -253,7 +250,7 @@ std::pair<Run, Run> sideBySide(bool tcp, const std::string& image, const DeviceE
 
 // The console program's whole update over a pseudo-terminal: its time and the
 // peak of its resident memory (VmHWM, read from /proc while it runs: the
-// rusage of a child started by posix_spawn also counts this process).
+// rusage of a child also counts this process).
 struct ConsoleRun {
     bool ok = false;
     double seconds = 0;
@@ -276,32 +273,18 @@ ConsoleRun consoleUpdate(const std::filesystem::path& imagePath)
     DeviceEmulator device;
     if (!startDevice(device, false))
         return result;
-    std::vector<std::string> arguments{KT5CUFIRM_PATH, "--device", device.ptyPath(), "--image", imagePath.string(),
-                                       "--yes"};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     const auto start = Clock::now();
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, KT5CUFIRM_PATH, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    Process console({KT5CUFIRM_PATH, "--device", device.ptyPath(), "--image", imagePath.string(), "--yes"});
+    if (!console.started())
         return result;
-    int status = 0;
-    for (;;) {
-        const long now = highWaterKiB(pid);
-        result.peakKiB = std::max(result.peakKiB, now);
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            break;
+    while (console.running()) {
+        result.peakKiB = std::max(result.peakKiB, highWaterKiB(console.pid()));
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    const ProcessResult run = console.finish();
     result.seconds = secondsSince(start);
     device.stop();
-    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && device.counters().completeWrites == 1;
+    result.ok = run.status == 0 && device.counters().completeWrites == 1;
     return result;
 }
 

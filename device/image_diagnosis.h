@@ -1,6 +1,5 @@
 // What is wrong with an image that checkImage refuses, by line and column, and
-// what an accepted image holds. The walk follows checkImage's rules exactly:
-// diagnoseImage accepts an image if and only if checkImage does.
+// what an accepted image holds: checkImage is diagnoseImage's yes or no.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +22,7 @@ enum ImageFault : int32_t {
     ImageNoLineEnd,          // the file ends right after a record, without CR LF
     ImageNoEndRecord,        // no end-of-file record (type 01)
     ImageTextAfterEnd,       // more than one byte after the end-of-file record
+    ImageOverlap,            // a data record writes an address that an earlier one wrote
 };
 
 struct ImageProblem {
@@ -30,8 +30,10 @@ struct ImageProblem {
     int32_t line;       // 1 for the version line; 0 when none applies
     int32_t column;     // 1-based within the line; 0 when none applies
     int32_t offset;     // byte offset in the file
-    int32_t found;      // checksum: the record's; short record: characters on the line
-    int32_t expected;   // checksum: the one that would be right; short record: the length wanted
+    int32_t found;      // checksum: the record's; short record: characters on the line;
+                        // overlap: the line of the earlier record
+    int32_t expected;   // checksum: the one that would be right; short record: the length wanted;
+                        // overlap: the first address both write
 };
 
 struct ImageSummary {
@@ -44,8 +46,8 @@ struct ImageSummary {
     uint32_t highAddress; // segment (02) and linear (04) addresses applied; 0 and 0 without data
 };
 
-// 1 when checkImage would accept the image, with *summary filled; 0 with
-// *problem naming the first fault. Either pointer may be null.
+// 1 when the image is good, with *summary filled; 0 with *problem naming the
+// first fault. Either pointer may be null.
 int diagnoseImage(const uint8_t* data, int32_t size, ImageProblem* problem, ImageSummary* summary);
 
 // "line 7, column 44: checksum wrong (the record has 3C, its bytes need 3D)"

@@ -1,7 +1,6 @@
 #include "image_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 int hexDigit(uint8_t c)
@@ -10,6 +9,13 @@ int hexDigit(uint8_t c)
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
+}
+
+int hexByte(const uint8_t* text)
+{
+    const int high = hexDigit(text[0]);
+    const int low = hexDigit(text[1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
 namespace {
@@ -24,14 +30,6 @@ int fieldValue(const uint8_t* field, int width)
     return value;
 }
 
-// Two hex digits as a byte; -1 when either is not a hex digit.
-int hexByte(const uint8_t* text)
-{
-    int high = hexDigit(text[0]);
-    int low = hexDigit(text[1]);
-    return high < 0 || low < 0 ? -1 : high * 16 + low;
-}
-
 } // namespace
 
 int loadImage(WindowHandle, UpdateContext* ctx)
@@ -44,35 +42,7 @@ int loadImage(WindowHandle, UpdateContext* ctx)
     std::memset(ctx->imagePath, 0, sizeof ctx->imagePath);
     std::memcpy(ctx->imagePath, path, sizeof path);
 
-    FILE* file = std::fopen(ctx->imagePath, "rb");
-    if (file == nullptr)
-        return 0;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::ftell(file);
-    std::rewind(file);
-    if (size < 0 || size > INT32_MAX) {  // not a plain file, or too large to describe
-        std::fclose(file);
-        ctx->imageData = nullptr;
-        return 0;
-    }
-    ctx->imageSize = static_cast<int32_t>(size);
-    // One byte at least, so that an empty file loads as an empty image.
-    auto* data = static_cast<uint8_t*>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
-    if (data == nullptr) {
-        std::fclose(file);
-        ctx->imageData = nullptr;
-        return 0;
-    }
-    ctx->imageData = data;
-    size_t read = std::fread(data, 1, static_cast<size_t>(size), file);
-    std::fclose(file);
-    if (read < static_cast<size_t>(size)) {
-        std::free(data);
-        ctx->imageData = nullptr;
-        return 0;
-    }
-    return 1;
+    return readImageFile(ctx->imagePath, &ctx->imageData, &ctx->imageSize, nullptr);
 }
 
 int readImageVersion(WindowHandle, UpdateContext* ctx)
@@ -108,40 +78,4 @@ int cutRecord(const uint8_t* cursor, const uint8_t* imageEnd, uint8_t* destinati
         return 0;
     std::memcpy(destination, colon, static_cast<size_t>(length));
     return length;
-}
-
-int checkImage(WindowHandle, UpdateContext* ctx)
-{
-    const uint8_t* data = ctx->imageData;
-    const int32_t size = data == nullptr ? 0 : ctx->imageSize;
-    auto lineEndAt = [&](int32_t at) { return size - at >= 2 && data[at] == '\r' && data[at + 1] == '\n'; };
-
-    if (size < kVersionLineSize || data[0] != 'V' || hexByte(data + 1) < 0 || hexByte(data + 3) < 0 ||
-        !lineEndAt(5))
-        return 0;
-    int32_t at = kVersionLineSize;
-    while (at < size) {
-        if (data[at] != ':' || size - at < 11)
-            return 0;
-        const int count = hexByte(data + at + 1);
-        if (count < 0)
-            return 0;
-        const int32_t length = 11 + 2 * count;
-        if (size - at < length)
-            return 0;
-        int sum = 0;
-        for (int32_t i = 1; i < length; i += 2) {
-            const int value = hexByte(data + at + i);
-            if (value < 0)
-                return 0;
-            sum += value;
-        }
-        if ((sum & 0xFF) != 0 || !lineEndAt(at + length))
-            return 0;
-        const bool endOfFile = hexByte(data + at + 7) == 1;
-        at += length + 2;
-        if (endOfFile)
-            return size - at <= 1 ? 1 : 0;
-    }
-    return 0;  // no end-of-file record
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "update_context.h"
 
@@ -26,11 +27,22 @@ int cutRecord(const uint8_t* cursor, const uint8_t* imageEnd, uint8_t* destinati
 
 // 1 when the whole image is one that the record loop writes correctly: the
 // version line at offset 0, then only records with correct checksums, each
-// ended by CR LF, the end-of-file record last, and at most one byte after it.
+// ended by CR LF, the end-of-file record last, and at most one byte after it;
+// no two data records write the same address. The yes or no of diagnoseImage.
 int checkImage(WindowHandle window, UpdateContext* ctx);
 
 // The value of one hexadecimal digit, either case; -1 for any other character.
 int hexDigit(uint8_t c);
+// Two hexadecimal digits as a byte; -1 when either is not one.
+int hexByte(const uint8_t* text);
+
+// Platform: reads the regular file at `path` whole into a new heap block
+// (std::malloc, one byte at least; the caller frees it); 1 on success. 0 when
+// `path` is empty, names no file, a directory, a FIFO, a device or a socket
+// (never waiting for a writer), a file of 2 GiB or more, or one that reads
+// shorter than its size: *data null, *size the size measured if one was, and
+// *reason (when given) says why, e.g. "is a directory".
+int readImageFile(const char* path, uint8_t** data, int32_t* size, std::string* reason);
 
 // Platform: the full path of "kt58netcu.hex" in the program's own directory.
 void programImagePath(char path[kPathSize]);

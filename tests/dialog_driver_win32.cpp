@@ -27,10 +27,15 @@
 #include <thread>
 #include <vector>
 
+#include "control_ids.h"
+#include "kt_version.h"
+
 namespace {
 
-constexpr int IdStart = 1, IdExit = 2, IdStatus = 1000, IdMethod = 1002, IdTcpPort = 1003, IdComPort = 1004,
-              IdIpAddress = 1005, IdProgress = 1007, IdImageVersion = 1008, IdDeviceVersion = 1009;
+constexpr int IdStart = KT_ID_START, IdExit = KT_ID_EXIT, IdStatus = KT_ID_STATUS, IdMethod = KT_ID_METHOD,
+              IdTcpPort = KT_ID_TCP_PORT, IdComPort = KT_ID_COM_PORT, IdIpAddress = KT_ID_IP_ADDRESS,
+              IdProgress = KT_ID_PROGRESS, IdImageVersion = KT_ID_IMAGE_VERSION,
+              IdDeviceVersion = KT_ID_DEVICE_VERSION;
 
 std::wstring widen(const std::string& utf8)
 {
@@ -448,8 +453,8 @@ TEST(Dialog, VersionRecordAndManifest)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(record.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(KT_VERSION_MAJOR << 16 | KT_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwProductVersionLS, static_cast<DWORD>(KT_VERSION_PATCH << 16));
     const auto value = [&](const wchar_t* language, const wchar_t* name) {
         wchar_t* found = nullptr;
         const std::wstring key = std::wstring(L"\\StringFileInfo\\") + language + L"\\" + name;
@@ -458,8 +463,8 @@ TEST(Dialog, VersionRecordAndManifest)
     };
     for (const wchar_t* language : {L"040904B0", L"041104B0"}) {
         EXPECT_EQ(value(language, L"ProductName"), "KT5CUfirm");
-        EXPECT_EQ(value(language, L"FileVersion"), "1.0.0");
-        EXPECT_EQ(value(language, L"ProductVersion"), "1.0.0");
+        EXPECT_EQ(value(language, L"FileVersion"), KT_VERSION_NUMBER);
+        EXPECT_EQ(value(language, L"ProductVersion"), KT_VERSION_TEXT);
         EXPECT_EQ(value(language, L"OriginalFilename"), "KT5CUfirm.exe");
     }
     EXPECT_EQ(value(L"040904B0", L"FileDescription"), "KT-58 firmware updater");

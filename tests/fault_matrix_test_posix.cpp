@@ -3,20 +3,19 @@
 // XPort's byte 21 ends and which descriptors the program left open.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "process_run.h"
 #include "test_support.h"
 
 namespace {
@@ -27,56 +26,6 @@ std::string readFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
-}
-
-std::vector<char*> pointers(Strings& strings)
-{
-    std::vector<char*> result;
-    for (std::string& s : strings)
-        result.push_back(s.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-// A program started with standard input empty; `output` receives its
-// standard output and error, and `error` (when named) its standard error.
-pid_t spawn(Strings argv, Strings env, const std::string& output, const std::string& error = "")
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (error.empty())
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    else
-        posix_spawn_file_actions_addopen(&actions, 2, error.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = -1;
-    auto args = pointers(argv);
-    auto vars = pointers(env);
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), vars.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-// Waits for `pid`; its exit status, -1 when it did not exit by itself.
-int reap(pid_t pid)
-{
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Polls `path` until it holds `text` (kt58sim's first lines say where it
-// serves) or says that a port is taken.
-std::string await(const std::filesystem::path& path, const std::string& text)
-{
-    for (int i = 0; i < 500; ++i) {
-        const std::string content = readFile(path);
-        if (content.find(text) != std::string::npos || content.find("already in use") != std::string::npos)
-            return content;
-        usleep(10000);
-    }
-    return readFile(path);
 }
 
 enum Models { Both, SerialOnly, NetworkOnly };
@@ -154,43 +103,41 @@ protected:
     void run(const Row& row, bool network)
     {
         ScratchDir dir;
-        const auto simOut = dir.path() / "sim", dump = dir.path() / "memory.bin";
-        const auto out = dir.path() / "out", err = dir.path() / "err";
-        Strings sim = {KT58SIM_PATH, "--dump=" + dump.string()};
-        sim.insert(sim.end(), {network ? "--port=0" : "--pty"});
+        const auto dump = dir.path() / "memory.bin";
+        Strings simArgs = {KT58SIM_PATH, "--dump=" + dump.string()};
+        simArgs.insert(simArgs.end(), {network ? "--port=0" : "--pty"});
         if (network)
-            sim.push_back("--xport");
-        sim.insert(sim.end(), row.fault.begin(), row.fault.end());
+            simArgs.push_back("--xport");
+        simArgs.insert(simArgs.end(), row.fault.begin(), row.fault.end());
         // The XPort's fixed port may be held a while by another program's run.
-        pid_t simPid = -1;
-        std::string ready;
+        std::unique_ptr<Process> sim;
         for (int attempt = 0; attempt < 200; ++attempt) {
-            simPid = spawn(sim, {}, simOut.string());
-            ready = await(simOut, network ? "XPort configuration port" : "serial port ");
-            if (ready.find("already in use") == std::string::npos)
+            sim = std::make_unique<Process>(simArgs);
+            if (sim->waitFor(network ? "XPort configuration port" : "serial port ", std::chrono::seconds(5)) ||
+                sim->output().find("already in use") == std::string::npos)
                 break;
-            reap(simPid);
+            sim->finish();
             usleep(100000);
         }
         std::smatch where;
-        const bool found = std::regex_search(
-            ready, where, std::regex(network ? "127\\.0\\.0\\.1:(\\d+)\n" : "serial port (\\S+)\n"));
-        if (!found || ready.find("already in use") != std::string::npos)
-            kill(simPid, SIGKILL), reap(simPid);
-        ASSERT_TRUE(found && ready.find("already in use") == std::string::npos) << ready;
+        const std::string ready = sim->output();
+        ASSERT_TRUE(std::regex_search(ready, where,
+                                      std::regex(network ? "127\\.0\\.0\\.1:(\\d+)\n" : "serial port (\\S+)\n")))
+            << ready;
 
         Strings args = {KT5CUFIRM_PATH, "--image", imageFile.string(), "--yes"};
         if (network)
             args.insert(args.end(), {"--method", "network", "--ip", "127.0.0.1", "--tcp-port", where[1].str()});
         else
             args.insert(args.end(), {"--device", where[1].str()});
-        const int status = reap(spawn(args,
-                                      {"LC_ALL=C", "KT5CUFIRM_TEST_WAITS=300,50", "KT5CUFIRM_DEBUG_FDS=1",
-                                       "XDG_STATE_HOME=" + dir.path().string()},
-                                      out.string(), err.string()));
-        kill(simPid, SIGTERM);
-        EXPECT_EQ(reap(simPid), 0);
-        const std::string summary = readFile(simOut), errors = readFile(err);
+        const ProcessResult run = runProcess(args, {"LC_ALL=C", "KT5CUFIRM_TEST_WAITS=300,50", "KT5CUFIRM_DEBUG_FDS=1",
+                                                    "XDG_STATE_HOME=" + dir.path().string()});
+        sim->signal(SIGTERM);
+        const ProcessResult served = sim->finish();
+        EXPECT_EQ(served.status, 0);
+        const int status = run.status;
+        const std::string& summary = served.all;
+        const std::string& errors = run.err;
         SCOPED_TRACE(errors + summary);
 
         EXPECT_EQ(status, row.status);

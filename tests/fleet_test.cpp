@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fleet_report.h"
+#include "test_support.h"
 
 namespace {
 
@@ -100,12 +101,24 @@ TEST(FleetResults, SummaryRowsAndReportLines)
               "Address         Before  After   Result                   Seconds\n"
               "unit-7          1.00    1.02    complete                    61.2\n"
               "10.0.0.8:10002  -       -       not attempted                  -\n");
-    EXPECT_EQ(reportLine(done), "{\"host\":\"unit-7\",\"address\":\"10.0.0.7\",\"tcp_port\":10001,"
-                                "\"version_before\":\"1.00\",\"version_after\":\"1.02\",\"result\":\"complete\","
-                                "\"status\":0,\"seconds\":61.2}");
-    EXPECT_EQ(reportLine(left), "{\"host\":\"10.0.0.8\",\"address\":null,\"tcp_port\":10002,"
-                                "\"version_before\":null,\"version_after\":null,\"result\":\"not attempted\","
-                                "\"status\":1,\"seconds\":0.0}");
+    // One object a line, each field once, in whatever order and spelling.
+    const std::string doneLine = reportLine(done), leftLine = reportLine(left);
+    EXPECT_EQ(doneLine.find('\n'), std::string::npos);
+    EXPECT_EQ(parseJsonObject(doneLine),
+              (JsonObject{{"host", "unit-7"}, {"address", "10.0.0.7"}, {"tcp_port", 10001.0},
+                          {"version_before", "1.00"}, {"version_after", "1.02"}, {"result", "complete"},
+                          {"status", 0.0}, {"seconds", 61.2}}))
+        << doneLine;
+    EXPECT_EQ(parseJsonObject(leftLine),
+              (JsonObject{{"host", "10.0.0.8"}, {"address", nullptr}, {"tcp_port", 10002.0},
+                          {"version_before", nullptr}, {"version_after", nullptr}, {"result", "not attempted"},
+                          {"status", 1.0}, {"seconds", 0.0}}))
+        << leftLine;
+    // A host name with characters that JSON escapes comes back as it was.
+    left.host = "a\"b\\c";
+    const auto escaped = parseJsonObject(reportLine(left));
+    ASSERT_TRUE(escaped.has_value()) << reportLine(left);
+    EXPECT_EQ(escaped->at("host"), JsonValue(std::string("a\"b\\c")));
 }
 
 } // namespace

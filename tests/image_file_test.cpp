@@ -86,40 +86,20 @@ TEST(ImageRecords, CutFromTheNextColonWithinTheImage)
     }
 }
 
-TEST(ImageCheck, AcceptsExactlyWhatTheRecordLoopWritesCorrectly)
+// The images the record loop writes correctly beyond those the diagnosis's
+// table names (image_diagnosis_test): checkImage, its yes or no, takes them.
+TEST(ImageCheck, AcceptsEveryRecordTypeAndSize)
 {
     const std::string data = hexRecord(0, 0, {1, 2, 3, 4}), eof = endOfFileRecord();
-    std::string lfOnly = imageText("0201", {data, data, eof}), badChecksum = imageText("0201", {data, eof});
-    for (size_t at; (at = lfOnly.find("\r\n")) != std::string::npos;)
-        lfOnly.erase(at, 1);
-    badChecksum[7 + data.size() - 1] ^= 1;
     const std::pair<std::string, bool> cases[] = {
         {imageText("0201", {eof}), true},
-        {imageText("0201", {data, eof}) + "\x1A", true},
         {imageText("0a1B", {eof}), true},
         {imageText("0201", {hexRecord(0, 4, {0, 1}), data, hexRecord(0, 5, {0, 0, 0, 0}), eof}), true},
         {imageText("0201", {hexRecord(0, 0, {}), eof}), true},
         {sampleImage("0102", 200, 32), true},
         {sampleImage("0102", 3, 255), true},
-        {lfOnly, false},
-        {"", false},
-        {"V02", false},
-        {"V0201\r\n", false},
-        {imageText("0201", {data}), false},  // no end-of-file record
-        {badChecksum, false},
-        {"v0201\r\n" + eof + "\r\n", false},
-        {imageText("0G01", {eof}), false},
         {"V0201\n\r" + eof + "\r\n", false},
-        {imageText("0201", {eof}) + "\r\n", false},
-        {imageText("0201", {eof, data}), false},
-        {imageText("0201", {data, "", eof}), false},
-        {imageText("0201", {data, "; note", eof}), false},
         {imageText("0201", {"!" + data.substr(1), eof}), false},
-        {"V0201\r\n" + eof, false},
-        {"V0201\r\n" + eof + "\r", false},
-        {"V0201\r\n:10000000AB", false},
-        {imageText("0201", {":01000000GG00", eof}), false},
-        {imageText("0201", {data + " ", eof}), false},
     };
     for (const auto& [text, accepted] : cases) {
         LoadedImage image(text);

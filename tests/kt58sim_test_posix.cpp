@@ -2,11 +2,7 @@
 // with its summary line and its memory dump.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,90 +13,38 @@
 
 #include "link.h"
 #include "protocol.h"
+#include "process_run.h"
 #include "protocol_waits.h"
 #include "test_support.h"
 #include "xport_test_platform.h"
 
-extern char** environ;
-
 namespace {
 
-// A kt58sim run, its standard output and error on one stream.
-class Sim {
-public:
-    explicit Sim(std::vector<std::string> arguments)
-    {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-        arguments.insert(arguments.begin(), KT58SIM_PATH);
-        std::vector<char*> argv;
-        for (std::string& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, KT58SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(fds[1]);
-        output_ = fdopen(fds[0], "r");
-    }
-
-    ~Sim()
-    {
-        if (pid_ > 0)
-            kill(pid_, SIGKILL), waitpid(pid_, nullptr, 0);
-        if (output_ != nullptr)
-            std::fclose(output_);
-    }
-
-    // The next line of output (with its end); empty at the end.
-    std::string line()
-    {
-        char text[512];
-        return output_ != nullptr && std::fgets(text, sizeof text, output_) != nullptr ? text : "";
-    }
-
-    // Sends `signal` (0: none), reads the output to its end and waits: the
-    // exit status, -1 when the program did not exit by itself.
-    int end(int signal, std::string* output)
-    {
-        if (signal != 0)
-            kill(pid_, signal);
-        for (std::string next = line(); !next.empty(); next = line())
-            *output += next;
-        int status = 0;
-        const bool exited = pid_ > 0 && waitpid(pid_, &status, 0) == pid_ && WIFEXITED(status);
-        pid_ = -1;
-        return exited ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-    FILE* output_ = nullptr;
-};
+// A kt58sim run with `arguments`.
+Process sim(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), KT58SIM_PATH);
+    return Process(arguments);
+}
 
 TEST(Kt58sim, ExitCodesAndAWholeUpdateOverTcpWithItsDump)
 {
-    std::string output;
-    EXPECT_EQ(Sim({"--help"}).end(0, &output), 0);
-    EXPECT_NE(output.find("Usage: kt58sim"), std::string::npos);
-    EXPECT_NE(output.find("--reply-latency-ms N"), std::string::npos);
+    const ProcessResult help = runProcess({KT58SIM_PATH, "--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Usage: kt58sim"), std::string::npos);
+    EXPECT_NE(help.out.find("--reply-latency-ms N"), std::string::npos);
     for (const char* bad : {"--port=70000", "--no-such-option", "--baud=0", "--baud=fast", "--program-ms=-1",
                             "--reply-latency-ms=1x"}) {
-        output.clear();
-        EXPECT_EQ(Sim({bad}).end(0, &output), 2) << bad;
-        EXPECT_EQ(output.rfind("kt58sim: ", 0), 0u) << output;
+        const ProcessResult refused = runProcess({KT58SIM_PATH, bad});
+        EXPECT_EQ(refused.status, 2) << bad;
+        EXPECT_EQ(refused.err.rfind("kt58sim: ", 0), 0u) << refused.all;
     }
 
     setProtocolWaitsForTests({2000, 300});
     ScratchDir scratch;
     const auto dump = scratch.path() / "memory.bin";
-    Sim sim({"--port", "0", "--version", "1.04", "--tag", "5A", "--dump=" + dump.string()});
-    const std::string first = sim.line();
+    Process device = sim({"--port", "0", "--version", "1.04", "--tag", "5A", "--dump=" + dump.string()});
+    const std::string first = device.line();
     const std::string prefix = "kt58sim: listening on 127.0.0.1:";
     ASSERT_EQ(first.rfind(prefix, 0), 0u) << first;
 
@@ -132,8 +76,10 @@ TEST(Kt58sim, ExitCodesAndAWholeUpdateOverTcpWithItsDump)
     EXPECT_EQ(identified, "\x5A\x04\x01") << "tag, minor, major as given";
     EXPECT_EQ(written, 1);
 
-    std::string summary;
-    EXPECT_EQ(sim.end(SIGTERM, &summary), 0);
+    device.signal(SIGTERM);
+    const ProcessResult ended = device.finish();
+    const std::string& summary = ended.all;
+    EXPECT_EQ(ended.status, 0);
     EXPECT_NE(summary.find("41 records (0 bad)"), std::string::npos) << summary;
     EXPECT_NE(summary.find("1 complete write(s), version 2.03"), std::string::npos) << summary;
     std::ifstream in(dump, std::ios::binary);
@@ -162,11 +108,11 @@ TEST(Kt58sim, TimingOptionsKeepEveryReplyIntact)
     const std::string image = sampleImage("0302", 6, 16);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.timingLines);
-        Sim sim(c.arguments);
-        const std::string first = sim.line();
+        Process device = sim(c.arguments);
+        const std::string first = device.line();
         std::string timing;
         for (size_t lines = std::count(c.timingLines.begin(), c.timingLines.end(), '\n'); lines > 0; --lines)
-            timing += sim.line();
+            timing += device.line();
         EXPECT_EQ(timing, c.timingLines);
 
         UpdateContext ctx;
@@ -203,8 +149,10 @@ TEST(Kt58sim, TimingOptionsKeepEveryReplyIntact)
         ctx.imageData = nullptr;
         EXPECT_EQ(identified + written + quit, 3) << "identify, write and quit each accepted";
 
-        std::string summary;
-        EXPECT_EQ(sim.end(SIGTERM, &summary), 0);
+        device.signal(SIGTERM);
+        const ProcessResult ended = device.finish();
+        EXPECT_EQ(ended.status, 0);
+        const std::string& summary = ended.all;
         EXPECT_NE(summary.find("7 records (0 bad), 1 verify, 1 quit, 0 stray bytes; 1 complete write(s)"),
                   std::string::npos)
             << summary;

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Makes the packages of a build with cpack and checks what each one holds.
-# Usage: packages_test.sh SOURCE_DIR BUILD_DIR windows|linux
+# Usage: packages_test.sh SOURCE_DIR BUILD_DIR windows|linux VERSION
 set -euo pipefail
-source_dir=$1 build=$2 kind=$3
-version=1.0.0
+source_dir=$1 build=$2 kind=$3 version=$4
 out=$build/packages
 rm -rf "$out"
 cpack --config "$build/CPackConfig.cmake" -B "$out" >/dev/null

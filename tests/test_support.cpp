@@ -3,26 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
-
-std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data)
-{
-    std::vector<uint8_t> bytes{static_cast<uint8_t>(data.size()), static_cast<uint8_t>(address >> 8),
-                               static_cast<uint8_t>(address), type};
-    bytes.insert(bytes.end(), data.begin(), data.end());
-    unsigned sum = 0;
-    for (uint8_t b : bytes)
-        sum += b;
-    bytes.push_back(static_cast<uint8_t>(-sum));
-    std::string line = ":";
-    char digits[3];
-    for (uint8_t b : bytes) {
-        std::snprintf(digits, sizeof digits, "%02X", unsigned{b});
-        line += digits;
-    }
-    return line;
-}
 
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records)
 {
@@ -58,6 +42,94 @@ std::vector<uint8_t> imageMemory(const std::string& image)
             memory[address + i] = static_cast<uint8_t>(byteAt(9 + 2 * i));
     }
     return memory;
+}
+
+namespace {
+
+// A reader of JSON text from `at`; each step false on anything else.
+struct JsonReader {
+    const std::string& text;
+    size_t at = 0;
+
+    void space()
+    {
+        while (at < text.size() && std::strchr(" \t\r\n", text[at]) != nullptr && text[at] != '\0')
+            ++at;
+    }
+    bool take(char c)
+    {
+        space();
+        return at < text.size() && text[at] == c ? (++at, true) : false;
+    }
+    bool word(const char* w)
+    {
+        const size_t n = std::strlen(w);
+        return text.compare(at, n, w) == 0 ? (at += n, true) : false;
+    }
+    bool string(std::string* out)
+    {
+        if (!take('"'))
+            return false;
+        for (; at < text.size() && text[at] != '"'; ++at) {
+            if (static_cast<unsigned char>(text[at]) < 0x20)
+                return false;
+            if (text[at] != '\\') {
+                *out += text[at];
+                continue;
+            }
+            const char* escapes = "\"\"\\\\//b\bf\fn\nr\rt\t";
+            const char* found = ++at < text.size() ? std::strchr(escapes, text[at]) : nullptr;
+            if (found == nullptr || text[at] == '\0' || (found - escapes) % 2 != 0) {
+                if (at >= text.size() || text[at] != 'u' || at + 4 >= text.size())
+                    return false;
+                const unsigned code = static_cast<unsigned>(std::stoul(text.substr(at + 1, 4), nullptr, 16));
+                if (code >= 0x80)
+                    return false;  // the reports escape nothing beyond ASCII
+                *out += static_cast<char>(code);
+                at += 4;
+                continue;
+            }
+            *out += found[1];
+        }
+        return at++ < text.size();
+    }
+    bool value(JsonValue* out)
+    {
+        space();
+        std::string s;
+        if (at < text.size() && text[at] == '"')
+            return string(&s) ? (*out = s, true) : false;
+        if (word("null"))
+            return *out = nullptr, true;
+        if (word("true") || word("false"))
+            return *out = text[at - 1] == 'e' && text[at - 2] == 'u', true;
+        const size_t start = at;
+        while (at < text.size() && std::strchr("-+.0123456789eE", text[at]) != nullptr && text[at] != '\0')
+            ++at;
+        char* end = nullptr;
+        const std::string number = text.substr(start, at - start);
+        *out = std::strtod(number.c_str(), &end);
+        return !number.empty() && end == number.c_str() + number.size();
+    }
+};
+
+} // namespace
+
+std::optional<JsonObject> parseJsonObject(const std::string& text)
+{
+    JsonReader reader{text};
+    JsonObject object;
+    if (!reader.take('{'))
+        return std::nullopt;
+    for (bool first = true; !reader.take('}'); first = false) {
+        std::string name;
+        JsonValue value;
+        if ((!first && !reader.take(',')) || !reader.string(&name) || !reader.take(':') || !reader.value(&value) ||
+            !object.emplace(name, value).second)
+            return std::nullopt;
+    }
+    reader.space();
+    return reader.at == text.size() ? std::optional<JsonObject>(object) : std::nullopt;
 }
 
 ScratchDir::ScratchDir()

@@ -4,11 +4,15 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "command_view.h"
+#include "hex_record.h"
 
 // Records every call as one line, e.g. "status:Connectinng...\r\n",
 // "error:Error|Connect failure. (code=111)", "confirm:...", "progress-step:45";
@@ -62,8 +66,7 @@ private:
     std::vector<std::string> events_;
 };
 
-// One Intel HEX record line without its line end, checksum computed.
-std::string hexRecord(uint16_t address, uint8_t type, const std::vector<uint8_t>& data);
+// hexRecord: one Intel HEX record line without its line end.
 inline std::string endOfFileRecord() { return ":00000001FF"; }
 // A whole image: "V" + minor + major digits, CR LF, then each record + CR LF.
 std::string imageText(const std::string& versionDigits, const std::vector<std::string>& records);
@@ -71,6 +74,13 @@ std::string imageText(const std::string& versionDigits, const std::vector<std::s
 std::string sampleImage(const std::string& versionDigits, int records, int bytesPerRecord);
 // The data bytes an image's records carry, placed by address (from 0).
 std::vector<uint8_t> imageMemory(const std::string& image);
+
+// One JSON object of plain values (null, true or false, a number, a string),
+// as the reports write one a line, parsed so that tests compare what it says
+// rather than how it is spelled; nothing when the text is not such an object.
+using JsonValue = std::variant<std::nullptr_t, bool, double, std::string>;
+using JsonObject = std::map<std::string, JsonValue>;
+std::optional<JsonObject> parseJsonObject(const std::string& text);
 
 // A fresh directory under the system's temporary directory, removed with it.
 class ScratchDir {

@@ -1,8 +1,10 @@
-// The text table against the texts the program must show, byte for byte, and
-// the lines built from it.
+// The text table against res/texts.def, every id in both languages, and the
+// lines built from it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <set>
 
 #include "test_support.h"
 #include "texts.h"
@@ -20,44 +22,12 @@ struct Text {
     const char* japanese;  // UTF-8
 };
 
+// The table as res/texts.def gives it: what the program must show, byte for
+// byte, whether it comes from the compiled table or from the string table.
 const Text kTexts[] = {
-    {1, "Is the firmware updated?", "ファームのアップデートを開始しますか?"},
-    {2, "Firmware upgrade was completed.\r\n", "ファームアップデートが成功しました。\r\n"},
-    {3, "Failed to firmware upgrade!\r\n", "ファームアップデートに失敗しました。!!\r\n"},
-    {5, "Connectinng...\r\n", "接続しています。\r\n"},
-    {6, "Disconnecting...\r\n", "切断しています。\r\n"},
-    {7, "Read processing...\r\n", "ファーム読み込み処理中\r\n"},
-    {8, "Write processing...\r\n", "ファーム書き込み処理中\r\n"},
-    {9, "Data erasing... \r\n", "消去中\r\n"},
-    {10, "XPort setting is changed temporarily.\r\n", "XPort 設定を一時的に変更しています。\r\n"},
-    {11, "Restore XPort setting.\r\n", "XPort 設定を戻しています。\r\n"},
-    {12, "Quit firmware mode.\r\n", "ファームアップデートモードを終了します。\r\n"},
-    {13, "Failed to change XPort setting.\r\n", "XPortの設定変更に失敗しました。"},
-    {14, "Failed to restore the XPort setting.\r\n", "XPortの設定を戻す事ができませんでした。"},
-    {15, "Failed in writing the firmware.\r\n", "ファームの書き込みに失敗しました。"},
-    {16, "Socket initialize error\r\n", "ソケットの初期化に失敗しました。"},
-    {17,
-     "In the specified connection method, inputting in the IPaddress item is necessary.\n"
-     "Please input a IP address into the item.",
-     "IPアドレスが無効です。"},
-    {18,
-     "In the specified connection method, inputting in the Port item is necessary.\n"
-     "Please input a port number into the item.",
-     "ポート番号が無効です。"},
-    {19, "Create socket failed.", "ソケットの作成に失敗しました。"},
-    {20, "Send error (code = %d)", "送信エラー (code = %d)"},
-    {22, "Create UDP socket failed.", "UDPソケットの作成に失敗しました。"},
-    {23, "UDP socket open error.", "UDPソケットをオープンできませんでした。"},
-    {24, "Send UDP error.", "UDP送信エラー."},
-    {26, "Connect failure. (code=%d)", "接続に失敗しました。(code=%d)"},
-    {27, "Read error loading firmware file.", "ファームウェアファイルの読み込みに失敗しました。"},
-    {28, "Can not enters firmware updated mode.", "ファームウェアアップデートモードに入れませんでした。"},
-    {29, "Firmware file error.", "ファームウェアファイルが正しくありません。"},
-    {30, "Error", "エラー"},
-    {40, "The update cannot start: the program could not make its command event.",
-     "コマンドイベントを作成できないため、アップデートを開始できません。"},
-    {32, "Firmware update was complete.", "ファームアップデートが完了しました。"},
-    {33, "Firmware update was not able to be completed normally.", "ファームアップデートが正常に完了できませんでした。"},
+#define KT_TEXT(name, id, english, japanese) {id, english, japanese},
+#include "texts.def"
+#undef KT_TEXT
 };
 
 #ifdef _WIN32
@@ -123,10 +93,17 @@ void expectEveryId(bool japanese)
         ASSERT_EQ(GetACP(), 932u);
     }
 #endif
-    for (const Text& text : kTexts)
+    std::set<unsigned> ids;
+    for (const Text& text : kTexts) {
         EXPECT_EQ(loadText(text.id), japanese ? windowBytes(text.japanese) : text.english) << "id " << text.id;
-    for (unsigned unused : {4u, 21u, 25u, 31u, 34u})
-        EXPECT_EQ(loadText(unused), "") << "id " << unused;
+        ids.insert(text.id);
+    }
+    ASSERT_EQ(ids.size(), std::size(kTexts)) << "an id given twice";
+    for (unsigned unused = 0; unused <= *ids.rbegin() + 1; ++unused) {
+        if (ids.count(unused) == 0) {
+            EXPECT_EQ(loadText(unused), "") << "id " << unused;
+        }
+    }
 }
 
 TEST(TextTable, EveryIdInEnglish) { expectEveryId(false); }

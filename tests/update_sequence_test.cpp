@@ -101,6 +101,13 @@ const Case kCases[] = {
      },
      {"disable", kXportChanging, kConnecting, kDeviceVersion, kReading, kErrImageFormat, kQuitting, kDisconnecting,
       kXportRestoring, kReset, "enable", kFinalFailed}, 1, 0},
+    {"image with two records at one address", {}, 
+     [](Conditions& s) {
+         const std::string twoRecords = sampleImage("0201", 2, 16);  // its end record cut off below
+         s.image = twoRecords.substr(0, twoRecords.size() - endOfFileRecord().size() - 2) + s.image->substr(7);
+     },
+     {"disable", kXportChanging, kConnecting, kDeviceVersion, kReading, kErrImageFormat, kQuitting, kDisconnecting,
+      kXportRestoring, kReset, "enable", kFinalFailed}, 1, 0},
     {"device reports another version", {}, [](Conditions& s) { s.device.wrongVersion = true; },
      {"disable", kXportChanging, kConnecting, kDeviceVersion, kReading, kImageVersion, kConfirm, kErasing, kRange,
       kWriting, error("Failed in writing the firmware.\r\n"), kResultFailed, kQuitting, kDisconnecting,

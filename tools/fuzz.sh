@@ -9,7 +9,8 @@ tools/install-deps.sh --native
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 status=0
-for target in image_fuzz protocol_fuzz xport_fuzz command_line_fuzz; do
-  fuzz/run_target.sh build/fuzz "$target" "$seconds" || status=1
-done
+# The targets the build lists (fuzz/CMakeLists.txt).
+while read -r target; do
+  fuzz/run_target.sh build/fuzz "$target" "$seconds" </dev/null || status=1
+done <build/fuzz/fuzz/targets
 exit $status
