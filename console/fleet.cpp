@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kDefaultTcpPort = 10001;
-
 std::string trimmed(const std::string& text)
 {
     const char* blanks = " \t\r\f\v";

@@ -83,6 +83,7 @@ void prepareUnit(UpdateContext* ctx, const UpdateContext& shared, const UnitRepo
     std::snprintf(ctx->ipText, sizeof ctx->ipText, "%s", unit.address.c_str());
     ctx->tcpPort = unit.tcpPort;
     ctx->onlyIfNewer = onlyIfNewer ? 1 : 0;
+    ctx->hooks = shared.hooks;
 }
 
 // One unit's whole run, its lines prefixed by its label.
@@ -105,7 +106,12 @@ void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOpt
     options.address = unit->host == unit->address ? unit->address : unit->host + " (" + unit->address + ")";
     ConsoleView console(options, stdout, stderr, readAnswerLine);
     UnitView view(console, *ctx);
-    setXportSettleHook(ConsoleView::settleHook, &console);
+    RunHooks hooks = ctx->hooks != nullptr ? *ctx->hooks : RunHooks{};
+    hooks.settle = ConsoleView::settleHook;
+    hooks.settleContext = &console;
+    hooks.keeper = keptSetupKeeper();
+    const RunHooks* fleetHooks = ctx->hooks;
+    ctx->hooks = &hooks;
     RunOutcome outcome;
     if (!startSocketLibrary(&ctx->wsaData)) {
         ctx->errorCode = ErrSocketInit;
@@ -116,7 +122,7 @@ void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOpt
         outcome = outcomeOf(*ctx);
         outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
     }
-    setXportSettleHook(nullptr, nullptr);
+    ctx->hooks = fleetHooks;
     UnitRun run;
     run.xportNotPutBack = outcome.xportNotPutBack;
     run.erased = outcome.erased;

@@ -57,7 +57,6 @@ const XportSetupKeeper keeper{keepSetup, forgetSetup, 1};
 
 KeptSetupState prepareKeptSetup(const std::string& address)
 {
-    setXportSetupKeeper(&keeper);
     kept.reset();
     folder = stateFolder();
     if (folder.empty()) {
@@ -73,6 +72,11 @@ KeptSetupState prepareKeptSetup(const std::string& address)
         return KeptSetupState::Unreadable;
     kept = std::move(record);
     return KeptSetupState::Kept;
+}
+
+const XportSetupKeeper* keptSetupKeeper()
+{
+    return &keeper;
 }
 
 std::string keptSetupPath()

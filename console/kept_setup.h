@@ -7,9 +7,13 @@
 
 enum class KeptSetupState { None, Kept, Unreadable, NoFolder };
 
-// Looks for a record kept for `address` and installs the XPort's setup keeper
+struct XportSetupKeeper;
+
+// Looks for a record kept for `address` and readies the XPort's setup keeper
 // for this run. The folder and file are named in keptSetupPath().
 KeptSetupState prepareKeptSetup(const std::string& address);
+// The keeper a network run carries in its hooks.
+const XportSetupKeeper* keptSetupKeeper();
 std::string keptSetupPath();
 std::string keptSetupFolder();
 // Byte 21 of the kept record (when Kept).

@@ -18,9 +18,11 @@
 #include "image_diagnosis.h"
 #include "image_file.h"
 #include "interrupts.h"
+#include "cancel.h"
 #include "kept_setup.h"
 #include "port_list.h"
 #include "protocol_waits.h"
+#include "run_hooks.h"
 #include "sockets.h"
 #include "texts.h"
 #include "trace_log.h"
@@ -40,14 +42,9 @@ int usageError(const std::string& message)
 // Never silent, so that it cannot shorten a field update unnoticed.
 void applyTestWaits()
 {
-    const char* waits = std::getenv("KT5CUFIRM_TEST_WAITS");
-    int receiveMs = 0;
-    int settleMs = 0;
-    if (waits != nullptr && std::sscanf(waits, "%d,%d", &receiveMs, &settleMs) == 2 && receiveMs > 0 &&
-        settleMs >= 0) {
-        setProtocolWaitsForTests({receiveMs, settleMs});
-        sayLine(stderr, ConsoleText::TestWaits, {std::to_string(receiveMs), std::to_string(settleMs)});
-    }
+    if (applyTestWaitsFromEnvironment())
+        sayLine(stderr, ConsoleText::TestWaits,
+                {std::to_string(protocolWaits().receiveMs), std::to_string(protocolWaits().settleMs)});
 }
 
 // The last line of a run that did not end with 0.
@@ -152,10 +149,14 @@ int runFleetCommand(const CommandLine& line, const std::vector<FleetHost>& hosts
     fleet.onlyIfNewer = line.ifNewer;
     fleet.stopOnError = line.stopOnError;
     fleet.reportPath = line.reportFile;
-    if (trace != nullptr)
-        setTraceHook(TraceLog::hook, trace);
+    RunHooks hooks;
+    if (trace != nullptr) {
+        hooks.trace = TraceLog::hook;
+        hooks.traceContext = trace;
+    }
+    ctx->hooks = &hooks;
     const int status = runFleet(ctx, hosts, fleet, options);
-    setTraceHook(nullptr, nullptr);
+    ctx->hooks = nullptr;
     return status;
 }
 
@@ -208,6 +209,7 @@ int runConsole(int argc, char** argv)
     const bool traceOnStandardError = line.trace && line.traceFile.empty();
 
     applyTestWaits();
+    clearCancel();  // once, before this program's runs
     for (const std::string& warning : line.warnings)
         sayLine(stderr, ConsoleText::Warning, {warning});
     const std::string address = ctx->ipText;
@@ -248,12 +250,18 @@ int runConsole(int argc, char** argv)
 
     ConsoleView runView(options, stdout, stderr, readAnswerLine);
     std::unique_ptr<TraceLog> trace;
+    RunHooks hooks;
     if (line.trace) {
         trace = std::make_unique<TraceLog>(traceFile ? traceFile.get() : stderr,
                                            traceOnStandardError ? terminalColumns(stderr) : 0);
-        setTraceHook(TraceLog::hook, trace.get());
+        hooks.trace = TraceLog::hook;
+        hooks.traceContext = trace.get();
     }
-    setXportSettleHook(ConsoleView::settleHook, &runView);
+    hooks.settle = ConsoleView::settleHook;
+    hooks.settleContext = &runView;
+    if (ctx->method == Network)
+        hooks.keeper = keptSetupKeeper();
+    ctx->hooks = &hooks;
 
     if (!startSocketLibrary(&ctx->wsaData)) {
         ctx->errorCode = ErrSocketInit;
@@ -262,8 +270,7 @@ int runConsole(int argc, char** argv)
     }
     prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
     runInConsoleWindow(ctx, runView);
-    setXportSettleHook(nullptr, nullptr);
-    setTraceHook(nullptr, nullptr);
+    ctx->hooks = nullptr;
     RunOutcome outcome = outcomeOf(*ctx);
     // A record still kept (by this run or an interrupted one) means the XPort
     // may not hold its true setup.

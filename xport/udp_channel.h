@@ -5,8 +5,6 @@
 #include "platform_types.h"
 #include "update_context.h"
 
-inline constexpr int kUdpLocalPort = 10001;
-inline constexpr int kXportConfigPort = 30718;
 // Size of each of the receive's two working areas.
 inline constexpr int kUdpAreaSize = 1400;
 
