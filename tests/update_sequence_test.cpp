@@ -147,6 +147,10 @@ Events run(UpdateContext* ctx, RecordingView& view, int* started)
     CommandWindow window;
     window.attachView(&view);
     *started = startUpdate(&window, ctx);
+    if (*started == kStartRefused) {  // the front end shows why
+        showError(view, *ctx, 0);
+        *started = 0;
+    }
     while (*started) {
         const auto command = window.nextCommand(30s);
         if (!command) {
@@ -157,7 +161,7 @@ Events run(UpdateContext* ctx, RecordingView& view, int* started)
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    releaseWorkerThread(ctx);
     Events events = view.events();
     events.erase(std::remove_if(events.begin(), events.end(),
                                 [](const std::string& e) { return e.rfind("progress-step:", 0) == 0; }),
@@ -233,7 +237,7 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
         EXPECT_EQ(std::make_tuple(ctx.comHandle, ctx.tcpSocket, ctx.udpSocket),
                   std::make_tuple(kNoPort, kNoSocket, kNoSocket));
         EXPECT_EQ(view.position, 0u);
-        EXPECT_EQ(workerRunning(), 0);
+        EXPECT_EQ(workerRunning(&ctx), 0);
         if (xport) {
             ASSERT_TRUE(xport->sync(2s));
             EXPECT_EQ(xport->exchanges().size(), !started ? 0u : has(expected, kXportRestoring) ? 6u : 1u);
@@ -329,7 +333,7 @@ TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
     }
     // A close right after the final line ends the program, worker or not.
     EXPECT_EQ(shutdownApp(&window, &ctx), 1);
-    EXPECT_EQ(workerRunning(), 0);
+    EXPECT_EQ(workerRunning(&ctx), 0);
     EXPECT_EQ(ctx.succeeded, 1);
     EXPECT_EQ(device.counters().identifies, 1);
 }
@@ -347,13 +351,13 @@ TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
     ASSERT_EQ(startUpdate(&window, &ctx), 1);
     while (auto command = window.nextCommand(30s)) {
         if (command->code == CmdConfirm)
-            signalCommandDone(&window);  // a stray release: nobody wrote an answer
+            signalCommandDone(&window, &ctx);  // a stray release: nobody wrote an answer
         else
             handleUpdateCommand(&window, view, &ctx, command->code, command->argument);
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    releaseWorkerThread(&ctx);
     EXPECT_EQ(device.counters().erases, 0);
     EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(ctx.succeeded, 0);
