@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cancel.h"
 #include "command_line.h"
 #include "console_platform.h"
 #include "console_text.h"
@@ -18,7 +19,6 @@
 #include "image_diagnosis.h"
 #include "image_file.h"
 #include "interrupts.h"
-#include "cancel.h"
 #include "kept_setup.h"
 #include "port_list.h"
 #include "protocol_waits.h"
