@@ -10,8 +10,8 @@
 #include "command_view.h"
 #include "panel_input.h"
 #include "protocol_waits.h"
-#include "texts.h"
 #include "sockets.h"
+#include "texts.h"
 #include "update_sequence.h"
 
 HINSTANCE instanceHandle = nullptr;
