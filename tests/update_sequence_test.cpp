@@ -20,6 +20,7 @@
 
 #include <fcntl.h>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "command_window_posix.h"
 #include "device_emulator.h"
@@ -339,6 +340,26 @@ TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
     EXPECT_EQ(workerRunning(&ctx), 0);
     EXPECT_EQ(ctx.succeeded, 1);
     EXPECT_EQ(device.counters().identifies, 1);
+}
+
+TEST(UpdateStart, LeavesACancelRequestAsItIs)
+{
+    // The request is the process's, perhaps made for another run: starting
+    // a run must not clear it, and this run then touches nothing.
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startPty());
+    ScratchDir scratch;
+    UpdateContext ctx;
+    serialRunOf(&ctx, scratch, device);
+    RecordingView view;
+    requestCancel();
+    int started = 0;
+    run(&ctx, view, &started);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(cancelRequested(), 1);
+    clearCancel();
+    EXPECT_EQ(device.counters().identifies, 0);
+    EXPECT_EQ(view.events().back(), kFinalFailed);
 }
 
 TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
