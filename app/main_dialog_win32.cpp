@@ -3,12 +3,15 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <string>
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
 #include "command_view.h"
 #include "panel_input.h"
+#include "protocol_waits.h"
 #include "sockets.h"
+#include "texts.h"
 #include "update_sequence.h"
 
 HINSTANCE instanceHandle = nullptr;
@@ -110,8 +113,8 @@ INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
         SetDlgItemTextA(panel, IdIpAddress, "");
-        SetDlgItemTextA(panel, IdTcpPort, "10001");
-        updateContext.tcpPort = 10001;
+        SetDlgItemTextA(panel, IdTcpPort, std::to_string(kDefaultTcpPort).c_str());
+        updateContext.tcpPort = kDefaultTcpPort;
         return TRUE;
     }
     if (message != WM_COMMAND || HIWORD(wParam) != EN_KILLFOCUS)
@@ -129,8 +132,26 @@ INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     return FALSE;
 }
 
+// The error box the window thread shows itself, without the command channel.
+void showErrorFromWindow(HWND window)
+{
+    MessageBoxA(window, errorMessage(updateContext, 0).c_str(), loadText(TextErrorCaption).c_str(),
+                MB_ICONERROR | MB_OK);
+}
+
+// Shortened test waits are never silent: the title says so.
+void applyTestWaits(HWND window)
+{
+    if (!applyTestWaitsFromEnvironment())
+        return;
+    char title[256] = "";
+    GetWindowTextA(window, title, sizeof title);
+    SetWindowTextA(window, (std::string(title) + " [test waits]").c_str());
+}
+
 INT_PTR initMainDialog(HWND window)
 {
+    applyTestWaits(window);
     SendDlgItemMessageA(window, IdMethod, CB_INSERTSTRING, 0, reinterpret_cast<LPARAM>("KT-58CU"));
     SendDlgItemMessageA(window, IdMethod, CB_INSERTSTRING, 1, reinterpret_cast<LPARAM>("KT-58NET"));
     SendDlgItemMessageA(window, IdMethod, CB_SETCURSEL, 0, 0);
@@ -140,7 +161,7 @@ INT_PTR initMainDialog(HWND window)
     updateContext.imageData = nullptr;
     InitCommonControls();
     progressBar = GetDlgItem(window, IdProgress);
-    createCommandDone();
+    createCommandDone(&updateContext);
     updateContext.comHandle = kNoPort;
     updateContext.linkOpen = 0;
     updateContext.tcpSocket = kNoSocket;
@@ -148,7 +169,7 @@ INT_PTR initMainDialog(HWND window)
     updateContext.errorCode = 0;
     if (!startSocketLibrary(&updateContext.wsaData)) {
         updateContext.errorCode = ErrSocketInit;
-        showErrorFromWindow(window, updateContext);
+        showErrorFromWindow(window);
         return FALSE;
     }
     systemMenu = GetSystemMenu(window, FALSE);
@@ -183,11 +204,11 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
                 SetDlgItemTextA(window, id, "");
             // Without its own event no run could wait for the user's answer.
-            if (commandDone == nullptr) {
+            if (updateContext.run.commandDone == nullptr) {
                 updateContext.errorCode = ErrCommandChannel;
-                showErrorFromWindow(window, updateContext);
-            } else {
-                startUpdate(window, &updateContext);
+                showErrorFromWindow(window);
+            } else if (startUpdate(window, &updateContext) == kStartRefused) {
+                showErrorFromWindow(window);
             }
             return TRUE;
         case IdExit:

@@ -1,5 +1,7 @@
 #include "cancel.h"
 
+#include "update_context.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -10,7 +12,6 @@ namespace {
 // Plain loads and stores of a lock-free int are safe in a signal handler.
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the cancel flag must be lock-free");
 std::atomic<int> cancelFlag{0};
-std::atomic<int> waitsCut{0};
 
 constexpr int kSliceMs = 50;
 
@@ -33,14 +34,15 @@ void clearCancel()
     cancelFlag.store(0);
 }
 
-void setWaitsCutByCancel(int on)
+void setWaitsCutByCancel(UpdateContext* ctx, int on)
 {
-    waitsCut.store(on != 0 ? 1 : 0);
+    ctx->run.waitsCutByCancel = on != 0 ? 1 : 0;
 }
 
-int waitUnlessCancelled(int milliseconds, int (*waitSlice)(void* arg, int sliceMs), void* arg)
+int waitUnlessCancelled(const UpdateContext* ctx, int milliseconds, int (*waitSlice)(void* arg, int sliceMs),
+                        void* arg)
 {
-    if (waitsCut.load() == 0)
+    if (ctx->run.waitsCutByCancel == 0)
         return waitSlice(arg, milliseconds);
     const auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {

@@ -1,34 +1,28 @@
 #include "command_channel.h"
 
-#include <atomic>
+#include "update_context.h"
 
-namespace {
-
-std::atomic<int> finalLineSeen{0};
-
-} // namespace
-
-void reportStatus(WindowHandle window)
+void reportStatus(WindowHandle window, UpdateContext* ctx)
 {
-    postCommand(window, CmdStatus, 0);
+    postCommand(window, ctx, CmdStatus, 0);
 }
 
-void reportError(WindowHandle window)
+void reportError(WindowHandle window, UpdateContext* ctx)
 {
-    postCommand(window, CmdError, lastSocketError());
+    postCommand(window, ctx, CmdError, lastSocketError());
 }
 
-void noteFinalLineHandled()
+void noteFinalLineHandled(UpdateContext* ctx)
 {
-    finalLineSeen = 1;
+    ctx->run.finalLineHandled = 1;
 }
 
-void clearFinalLineHandled()
+void clearFinalLineHandled(UpdateContext* ctx)
 {
-    finalLineSeen = 0;
+    ctx->run.finalLineHandled = 0;
 }
 
-int finalLineHandled()
+int finalLineHandled(const UpdateContext* ctx)
 {
-    return finalLineSeen;
+    return ctx->run.finalLineHandled;
 }

@@ -6,6 +6,8 @@
 
 #include "platform_types.h"
 
+struct UpdateContext;
+
 // The private window message that carries a command (WM_APP + 1).
 inline constexpr unsigned kUpdateCommandMessage = 0x8001;
 
@@ -23,27 +25,29 @@ enum CommandCode : uint32_t {
     CmdFinished = 15,
 };
 
-// Posts one command and returns once the window has handled it.
-void postCommand(WindowHandle window, uint32_t code, intptr_t argument);
+// Each run has its own channel: its window and the done event in its record.
+
+// Posts one command of the run and returns once the window has handled it.
+void postCommand(WindowHandle window, UpdateContext* ctx, uint32_t code, intptr_t argument);
 // Shows the status line for statusCode; the caller stores the code first.
-void reportStatus(WindowHandle window);
+void reportStatus(WindowHandle window, UpdateContext* ctx);
 // Shows the message box for errorCode with the thread's last socket error;
 // the caller stores the code first.
-void reportError(WindowHandle window);
+void reportError(WindowHandle window, UpdateContext* ctx);
 
-// Window side: releases the worker waiting for the command just handled
-// (sets commandDone).
-void signalCommandDone(WindowHandle window);
+// Window side: releases the run's worker waiting for the command just
+// handled (sets commandDone).
+void signalCommandDone(WindowHandle window, UpdateContext* ctx);
 
 // Window side: the run's final line was handled; its worker ends right after.
-void noteFinalLineHandled();
-// Worker side, at the start of a run: no final line handled yet.
-void clearFinalLineHandled();
-// 1 once the current run's final line was handled.
-int finalLineHandled();
+void noteFinalLineHandled(UpdateContext* ctx);
+// Window side, as a worker starts: no final line handled yet.
+void clearFinalLineHandled(UpdateContext* ctx);
+// 1 once the run's final line was handled.
+int finalLineHandled(const UpdateContext* ctx);
 
-// Window side, at exit: releases the channel's event.
-void closeCommandChannel(WindowHandle window);
+// Window side, at exit: releases the run's event.
+void closeCommandChannel(WindowHandle window, UpdateContext* ctx);
 
 // The calling thread's last socket error number (WSAGetLastError, errno).
 int lastSocketError();

@@ -52,19 +52,20 @@ void CommandWindow::close()
     posted_.notify_all();
 }
 
-void postCommand(WindowHandle window, uint32_t code, intptr_t argument)
+// The done event is the run's command window's own.
+void postCommand(WindowHandle window, UpdateContext*, uint32_t code, intptr_t argument)
 {
     window->post({code, argument});
     window->waitDone();
     window->resetDone();
 }
 
-void signalCommandDone(WindowHandle window)
+void signalCommandDone(WindowHandle window, UpdateContext*)
 {
     window->setDone();
 }
 
-void closeCommandChannel(WindowHandle window)
+void closeCommandChannel(WindowHandle window, UpdateContext*)
 {
     window->close();
 }

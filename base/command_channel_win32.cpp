@@ -1,34 +1,33 @@
 #include "command_channel.h"
 #include "command_channel_win32.h"
+#include "update_context.h"
 
-HANDLE commandDone = nullptr;
-
-HANDLE createCommandDone()
+HANDLE createCommandDone(UpdateContext* ctx)
 {
     // Unnamed, so that no other program can set it and answer for this one.
-    commandDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    return commandDone;
+    ctx->run.commandDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    return ctx->run.commandDone;
 }
 
-void postCommand(WindowHandle window, uint32_t code, intptr_t argument)
+void postCommand(WindowHandle window, UpdateContext* ctx, uint32_t code, intptr_t argument)
 {
     PostMessageA(window, kUpdateCommandMessage, code, argument);
     // A wait that fails returns at once: the answer the worker then reads is
     // the one it stored before the question, never a Yes.
-    if (WaitForSingleObject(commandDone, INFINITE) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(ctx->run.commandDone, INFINITE) != WAIT_OBJECT_0)
         return;
-    ResetEvent(commandDone);
+    ResetEvent(ctx->run.commandDone);
 }
 
-void signalCommandDone(WindowHandle)
+void signalCommandDone(WindowHandle, UpdateContext* ctx)
 {
-    SetEvent(commandDone);
+    SetEvent(ctx->run.commandDone);
 }
 
-void closeCommandChannel(WindowHandle)
+void closeCommandChannel(WindowHandle, UpdateContext* ctx)
 {
-    CloseHandle(commandDone);
-    commandDone = nullptr;
+    CloseHandle(ctx->run.commandDone);
+    ctx->run.commandDone = nullptr;
 }
 
 int lastSocketError()

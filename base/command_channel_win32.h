@@ -1,12 +1,11 @@
-// The Win32 command channel's event, shared by the worker and the dialog.
+// The Win32 command channel's event, one per run, in the run's record.
 #pragma once
 
 #include <windows.h>
 
-// The manual-reset event of this process alone: set by the window after each
-// command, reset by the worker.
-extern HANDLE commandDone;
+struct UpdateContext;
 
-// Creates commandDone as the window does at initialisation; null when it
-// cannot be created, and then no run may start.
-HANDLE createCommandDone();
+// Creates the run's manual-reset event (ctx->run.commandDone), unnamed, as the
+// window does at initialisation: set by the window after each command, reset
+// by the worker. Null when it cannot be created, and then no run may start.
+HANDLE createCommandDone(UpdateContext* ctx);

@@ -57,8 +57,8 @@ bool handleUpdateCommand(WindowHandle window, CommandView& view, UpdateContext* 
 {
     if (!carryOutCommand(view, ctx, code, argument))
         return false;
-    signalCommandDone(window);
+    signalCommandDone(window, ctx);
     if ((code & 0xFFFFu) == CmdFinished)
-        noteFinalLineHandled();
+        noteFinalLineHandled(ctx);
     return true;
 }

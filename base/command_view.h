@@ -53,6 +53,3 @@ bool handleUpdateCommand(WindowHandle window, CommandView& view, UpdateContext* 
 // carry one.
 void showError(CommandView& view, const UpdateContext& ctx, int number);
 
-// Platform: the error box shown by the window thread itself (the start
-// checks), without the command channel.
-void showErrorFromWindow(WindowHandle window, const UpdateContext& ctx);

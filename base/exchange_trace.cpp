@@ -1,22 +1,15 @@
 #include "exchange_trace.h"
 
-namespace {
-TraceHook traceHook = nullptr;
-void* traceContext = nullptr;
-} // namespace
+#include "run_hooks.h"
+#include "update_context.h"
 
-void setTraceHook(TraceHook hook, void* context)
-{
-    traceHook = hook;
-    traceContext = context;
-}
-
-void traceExchange(int32_t direction, const uint8_t* bytes, int32_t length, int32_t wanted,
+void traceExchange(const UpdateContext* ctx, int32_t direction, const uint8_t* bytes, int32_t length, int32_t wanted,
                    const sockaddr_in* peer, int32_t failed)
 {
-    if (traceHook == nullptr)
+    const RunHooks* hooks = ctx->hooks;
+    if (hooks == nullptr || hooks->trace == nullptr)
         return;
     if (length < 0)
         length = 0;
-    traceHook(traceContext, TraceRecord{direction, bytes, length, wanted, peer, failed});
+    hooks->trace(hooks->traceContext, TraceRecord{direction, bytes, length, wanted, peer, failed});
 }

@@ -1,13 +1,14 @@
-// A hook that sees every exchange with the device and the XPort: each
-// request as it went out and each reply as it came in, on the device link
-// and on the UDP configuration channel. A front end sets it before a run
-// (the console's --trace); the dialog leaves it empty, and then nothing is
-// done beyond one test of a null pointer.
+// A hook that sees every exchange of a run with the device and the XPort:
+// each request as it went out and each reply as it came in, on the device
+// link and on the UDP configuration channel. A front end puts it in the run's
+// hooks (the console's --trace); the dialog gives none.
 #pragma once
 
 #include <cstdint>
 
 #include "platform_types.h"
+
+struct UpdateContext;
 
 enum TraceDirection : int32_t {
     TraceLinkSend = 0,     // a request handed to the device link
@@ -27,9 +28,6 @@ struct TraceRecord {
 
 using TraceHook = void (*)(void* context, const TraceRecord& record);
 
-// Sets (or with null clears) the hook. Set it before the worker starts; it
-// is then called on the worker thread.
-void setTraceHook(TraceHook hook, void* context);
-// Hands one exchange to the hook, if one is set.
-void traceExchange(int32_t direction, const uint8_t* bytes, int32_t length, int32_t wanted,
+// Hands one exchange to the run's trace hook, if it has one (worker thread).
+void traceExchange(const UpdateContext* ctx, int32_t direction, const uint8_t* bytes, int32_t length, int32_t wanted,
                    const sockaddr_in* peer, int32_t failed);

@@ -12,3 +12,9 @@ const ProtocolWaits& protocolWaits();
 
 // Test-only hook.
 void setProtocolWaitsForTests(const ProtocolWaits& waits);
+
+// The test suite's hook for a whole program: KT5CUFIRM_TEST_WAITS set to
+// "receiveMs,settleMs" shortens the waits. Read once by each front end at
+// start; 1 when the variable is in effect, which the front end then makes
+// visible. Without it (or when it is malformed) nothing changes and 0.
+int applyTestWaitsFromEnvironment();

@@ -12,5 +12,5 @@ void initUpdateContext(UpdateContext* ctx)
     ctx->comPort = 1;
     ctx->tcpSocket = kNoSocket;
     ctx->udpSocket = kNoSocket;
-    ctx->tcpPort = 10001;
+    ctx->tcpPort = kDefaultTcpPort;
 }

@@ -3,7 +3,10 @@
 
 #include <cstdint>
 
+#include "default_ports.h"
 #include "platform_types.h"
+
+struct RunHooks;
 
 enum LinkMethod : int32_t {
     Serial = 0,   // KT-58CU over a COM port
@@ -48,8 +51,29 @@ enum ErrorCode : int32_t {
 inline constexpr int kBufferSize = 1024;
 inline constexpr int kPathSize = 260;
 inline constexpr int kIpTextSize = 16;
-// The XPort's data port unless another is given.
-inline constexpr int kDefaultTcpPort = 10001;
+inline constexpr int kQueryReplySize = 30;
+inline constexpr int kSetupRecordSize = 124;
+
+// The XPort setup records of one run; savedSetup must survive from the
+// switch to the restore of the same run, the others are working storage.
+struct XportRecords {
+    uint8_t xportQueryReply[kQueryReplySize];
+    uint8_t savedSetup[kSetupRecordSize];
+    uint8_t changedSetup[kSetupRecordSize];
+    uint8_t setupAfterChange[kSetupRecordSize];
+    uint8_t restoredSetup[kSetupRecordSize];
+    uint8_t setupAfterRestore[kSetupRecordSize];
+};
+
+// What the layers keep of one run, so that two runs, each with its own
+// record and its own window, can share a process.
+struct RunState {
+    XportRecords xport;
+    int32_t waitsCutByCancel;   // 1 while a cancel cuts the receive waits short (worker thread)
+    int32_t finalLineHandled;   // 1 once the window handled the final line (window thread)
+    EventHandle commandDone;    // the command channel's done event (Win32); null when none
+    ThreadHandle workerThread;  // the run's worker; null when none
+};
 
 struct UpdateContext {
     int32_t method;            // LinkMethod
@@ -87,6 +111,8 @@ struct UpdateContext {
                                // without a question (set by a front end)
     int32_t leftAlone;         // 1 when this run left the device alone for onlyIfNewer
     int32_t checkOnly;         // 1: the run identifies the device and declines without asking (set by a front end)
+    RunState run;              // the run's own state in the layers below
+    const RunHooks* hooks;     // null: none
 };
 
 inline constexpr int kDeviceVersionTag = 0;
@@ -97,5 +123,5 @@ inline constexpr int kDeviceVersionMajor = 2;
 extern UpdateContext updateContext;
 
 // Puts a record into the state the window sets up at initialisation:
-// no link, no sockets, no image, COM1, TCP port 10001.
+// no link, no sockets, no image, COM1, the default TCP port, no hooks.
 void initUpdateContext(UpdateContext* ctx);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cancel.h"
 #include "console_messages.h"
 #include "console_run.h"
 #include "fleet_run.h"
@@ -36,14 +37,9 @@ struct RunSetup {
 // Never silent, so that it cannot shorten a field update unnoticed.
 void applyTestWaits()
 {
-    const char* waits = std::getenv("KT5CUFIRM_TEST_WAITS");
-    int receiveMs = 0;
-    int settleMs = 0;
-    if (waits != nullptr && std::sscanf(waits, "%d,%d", &receiveMs, &settleMs) == 2 && receiveMs > 0 &&
-        settleMs >= 0) {
-        setProtocolWaitsForTests({receiveMs, settleMs});
-        sayLine(stderr, TextTestWaits, {std::to_string(receiveMs), std::to_string(settleMs)});
-    }
+    if (applyTestWaitsFromEnvironment())
+        sayLine(stderr, TextTestWaits,
+                {std::to_string(protocolWaits().receiveMs), std::to_string(protocolWaits().settleMs)});
 }
 
 // Copies the command line into the record and the view's options; a single
@@ -88,6 +84,7 @@ int prepareOutput(const CommandLine& line, RunSetup* setup)
     }
     const bool traceOnStandardError = line.trace && line.traceFile.empty();
     applyTestWaits();
+    clearCancel();  // once, before this program's runs
     for (const std::string& warning : line.warnings)
         sayLine(stderr, TextWarning, {warning});
     setup->options.interactive = isTerminal(stdin);

@@ -5,6 +5,7 @@
 #include "exchange_trace.h"
 #include "interrupts.h"
 #include "kept_setup.h"
+#include "run_hooks.h"
 #include "sockets.h"
 #include "terminal.h"
 #include "trace_log.h"
@@ -53,19 +54,22 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     RunResult result;
     ConsoleView view(options, stdout, stderr, readAnswerLine, ctx);
     const bool network = ctx->method == Network || ctx->xportRepair != 0;
+    RunHooks hooks;
     if (network) {
         result.start = lookForKeptSetup(*ctx, ctx->ipText, view);
         if (result.start != RunStart::Ran)
             return result;
-        setXportSetupKeeper(keptSetupKeeper());
+        hooks.keeper = keptSetupKeeper();
     }
-    if (trace != nullptr)
-        setTraceHook(TraceLog::hook, trace);
-    setXportSettleHook(ConsoleView::settleHook, &view);
+    if (trace != nullptr) {
+        hooks.trace = TraceLog::hook;
+        hooks.traceContext = trace;
+    }
+    hooks.settle = ConsoleView::settleHook;
+    hooks.settleContext = &view;
+    ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view);
-    setXportSettleHook(nullptr, nullptr);
-    setTraceHook(nullptr, nullptr);
-    setXportSetupKeeper(nullptr);
+    ctx->hooks = nullptr;
     result.errorShown = view.errorShown();
     result.deviceVersion = view.deviceVersion();
     return result;

@@ -47,7 +47,7 @@ public:
     void showFinalText(const std::string& text, bool succeeded) override;
 
     // Any thread: the XPort settles for `milliseconds` (a countdown on a
-    // terminal, one line elsewhere). For setXportSettleHook(settleHook, &view).
+    // terminal, one line elsewhere). For a run's hooks: settle = settleHook, settleContext = &view.
     void showSettling(int milliseconds);
     static void settleHook(void* view, int milliseconds);
 

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "command_channel.h"
+#include "command_view.h"
 #include "command_window_posix.h"
 #include "console_window.h"
 #include "interrupts.h"
@@ -41,9 +42,13 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     const sigset_t interrupts = interruptSet();
     // The worker starts with the interrupts blocked, so they reach this
     // thread alone and never cut a wait of the worker; one that comes now
-    // waits until the run has started (startUpdate clears the request).
+    // waits until the run has started.
     pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
-    const int started = startUpdate(&window, ctx);
+    int started = startUpdate(&window, ctx);
+    if (started == kStartRefused) {
+        showError(view, *ctx, 0);
+        started = 0;
+    }
     struct sigaction action {};
     action.sa_handler = onSignal;
     action.sa_mask = interrupts;
@@ -61,7 +66,7 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     }
     // The run is over: nothing is left to stop.
     pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
-    releaseWorkerThread();  // the worker ends right after the final line
+    releaseWorkerThread(ctx);  // the worker ends right after the final line
     shutdownApp(&window, ctx);
     return started;
 }

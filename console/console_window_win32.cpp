@@ -69,12 +69,13 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
                                   windowClass.hInstance, nullptr);
     int started = 0;
     // Without its own event no run could wait for the user's answer.
-    if (createCommandDone() != nullptr) {
+    if (createCommandDone(ctx) != nullptr) {
         SetConsoleCtrlHandler(onConsoleEvent, TRUE);
         started = startUpdate(window, ctx);
-        // startUpdate cleared the request: an interrupt that came before stands.
-        if (interruptsSeen() > 0)
-            requestCancel();
+        if (started == kStartRefused) {
+            showError(view, *ctx, 0);
+            started = 0;
+        }
     } else {
         ctx->errorCode = ErrCommandChannel;
         showError(view, *ctx, 0);
@@ -82,7 +83,7 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     MSG message;
     while (started && !consoleWindow.finished && GetMessageA(&message, nullptr, 0, 0) > 0)
         DispatchMessageA(&message);
-    releaseWorkerThread();  // the worker ends right after the final line
+    releaseWorkerThread(ctx);  // the worker ends right after the final line
     shutdownApp(window, ctx);
     DestroyWindow(window);
     runEnded = true;

@@ -12,8 +12,8 @@ enum class KeptSetupState { None, Kept, Unreadable, NoFolder };
 // Looks for a record kept for `address`, for this run's keeper. The folder
 // and file are named in keptSetupPath().
 KeptSetupState prepareKeptSetup(const std::string& address);
-// The XPort's setup keeper that writes and removes the record
-// (for setXportSetupKeeper).
+// The XPort's setup keeper that writes and removes the record, for a
+// network run's hooks.
 const XportSetupKeeper* keptSetupKeeper();
 std::string keptSetupPath();
 std::string keptSetupFolder();

@@ -16,7 +16,7 @@ public:
     explicit TraceLog(std::FILE* out, int columns = 0);
 
     void write(const TraceRecord& record);
-    // For setTraceHook(TraceLog::hook, &log).
+    // For a run's hooks: trace = TraceLog::hook, traceContext = &log.
     static void hook(void* context, const TraceRecord& record);
 
     // One line without its line end, e.g.

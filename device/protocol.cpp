@@ -96,16 +96,16 @@ int writeImage(WindowHandle window, UpdateContext* ctx)
     int64_t cursor = kVersionLineSize;
 
     ctx->statusCode = StErasing;
-    reportStatus(window);
+    reportStatus(window, ctx);
     ctx->eraseSent = 1;
     if (enterUpdateMode(window, ctx) == 0)
         return 0;
     // A cancel ends the write between records, never inside one.
     if (cancelRequested())
         return 0;
-    postCommand(window, CmdProgressRange, 0);
+    postCommand(window, ctx, CmdProgressRange, 0);
     ctx->statusCode = StWriting;
-    reportStatus(window);
+    reportStatus(window, ctx);
 
     for (;;) {
         std::memset(ctx->txBuffer, 0, sizeof ctx->txBuffer);
@@ -120,12 +120,12 @@ int writeImage(WindowHandle window, UpdateContext* ctx)
         if (cursor >= imageSize) {
             if (!replyIs(ctx, kLastRecordTaken))
                 return 0;
-            postCommand(window, CmdProgressStep, 1);
+            postCommand(window, ctx, CmdProgressStep, 1);
             break;
         }
         if (!replyIs(ctx, kRecordTaken))
             return 0;
-        postCommand(window, CmdProgressStep, 2);
+        postCommand(window, ctx, CmdProgressStep, 2);
         if (length == 0)
             break;
         if (cancelRequested())
@@ -134,6 +134,6 @@ int writeImage(WindowHandle window, UpdateContext* ctx)
 
     if (verifyVersion(window, ctx) == 0)
         return 0;
-    postCommand(window, CmdProgressStep, 2);
+    postCommand(window, ctx, CmdProgressStep, 2);
     return 1;
 }

@@ -2,11 +2,11 @@
 // handled at once.
 #include "command_channel.h"
 
-void postCommand(WindowHandle, uint32_t, intptr_t) {}
-void reportStatus(WindowHandle) {}
-void reportError(WindowHandle) {}
-void signalCommandDone(WindowHandle) {}
-void closeCommandChannel(WindowHandle) {}
+void postCommand(WindowHandle, UpdateContext*, uint32_t, intptr_t) {}
+void reportStatus(WindowHandle, UpdateContext*) {}
+void reportError(WindowHandle, UpdateContext*) {}
+void signalCommandDone(WindowHandle, UpdateContext*) {}
+void closeCommandChannel(WindowHandle, UpdateContext*) {}
 int lastSocketError()
 {
     return 0;

@@ -21,14 +21,14 @@ void sendTx(WindowHandle window, UpdateContext* ctx)
         sent = sendTcp(window, ctx);
     }
     const int32_t length = ctx->txLength < 0 ? 0 : ctx->txLength > kBufferSize ? kBufferSize : ctx->txLength;
-    traceExchange(TraceLinkSend, ctx->txBuffer, length, length, nullptr, sent ? 0 : 1);
+    traceExchange(ctx, TraceLinkSend, ctx->txBuffer, length, length, nullptr, sent ? 0 : 1);
 }
 
 int receiveRx(WindowHandle window, UpdateContext* ctx)
 {
     const int32_t wanted = ctx->rxLength;
     const int received = ctx->method == Serial ? readSerial(ctx) : receiveTcp(window, ctx);
-    traceExchange(TraceLinkReceive, ctx->rxBuffer, received, wanted, nullptr, 0);
+    traceExchange(ctx, TraceLinkReceive, ctx->rxBuffer, received, wanted, nullptr, 0);
     return received;
 }
 

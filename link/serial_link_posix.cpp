@@ -254,7 +254,7 @@ int readSerial(UpdateContext* ctx)
                     break;
                 // Cut short by a cancel while nothing has been changed, as the TCP link's wait.
                 pollfd entry{port, POLLIN, 0};
-                if (waitUnlessCancelled(left, waitSlice, &entry) == 0)
+                if (waitUnlessCancelled(ctx, left, waitSlice, &entry) == 0)
                     break;
                 n = read(port, ctx->rxBuffer + count, static_cast<size_t>(wanted - count));
                 if (n > 0)

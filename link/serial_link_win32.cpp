@@ -149,7 +149,7 @@ int readSerial(UpdateContext* ctx)
         SlicedRead read{port, ctx->rxBuffer, wanted, 0, false};
         while (read.count < wanted && !read.failed) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || waitUnlessCancelled(static_cast<int>(left.count()), readSlice, &read) != 0)
+            if (left.count() <= 0 || waitUnlessCancelled(ctx, static_cast<int>(left.count()), readSlice, &read) != 0)
                 break;
             // A slice can end early without all bytes (some were waiting):
             // go on, unless a cancel ended it.

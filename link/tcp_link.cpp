@@ -74,13 +74,13 @@ int connectTcp(WindowHandle window, UpdateContext* ctx)
     ctx->tcpSocket = socket(AF_INET, SOCK_STREAM, 0);
     if (ctx->tcpSocket == kNoSocket) {
         ctx->errorCode = ErrSocketCreate;
-        reportError(window);
+        reportError(window, ctx);
         return 0;
     }
     if (!connectUnlessCancelled(ctx->tcpSocket, &ctx->tcpPeer)) {
         // Report first: the message carries the connect's own error number.
         ctx->errorCode = ErrConnect;
-        reportError(window);
+        reportError(window, ctx);
         // No half-made link is kept: the quit exchange that follows then
         // sends nothing instead of failing on an unconnected socket.
         closeTcpSocket(&ctx->tcpSocket);
@@ -106,7 +106,7 @@ int sendTcp(WindowHandle window, UpdateContext* ctx)
         const int n = sendOnSocket(ctx->tcpSocket, ctx->txBuffer + sent, length - sent);
         if (n < 0) {
             ctx->errorCode = ErrSend;
-            reportError(window);
+            reportError(window, ctx);
             return 0;
         }
         if (n == 0)
@@ -118,7 +118,7 @@ int sendTcp(WindowHandle window, UpdateContext* ctx)
 
 int waitTcpReadable(UpdateContext* ctx, int milliseconds)
 {
-    return waitUnlessCancelled(milliseconds, waitSlice, &ctx->tcpSocket);
+    return waitUnlessCancelled(ctx, milliseconds, waitSlice, &ctx->tcpSocket);
 }
 
 int receiveTcp(WindowHandle, UpdateContext* ctx)

@@ -4,7 +4,6 @@
 
 #include "cancel.h"
 #include "command_channel.h"
-#include "command_view.h"
 #include "image_file.h"
 #include "link.h"
 #include "protocol.h"
@@ -17,13 +16,13 @@ namespace {
 void report(WindowHandle window, UpdateContext* ctx, StatusCode status)
 {
     ctx->statusCode = status;
-    reportStatus(window);
+    reportStatus(window, ctx);
 }
 
 void fail(WindowHandle window, UpdateContext* ctx, ErrorCode error)
 {
     ctx->errorCode = error;
-    reportError(window);
+    reportError(window, ctx);
 }
 
 void freeImage(UpdateContext* ctx)
@@ -49,11 +48,11 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
         fail(window, ctx, ErrUpdateMode);
         return false;
     }
-    postCommand(window, CmdDeviceVersion, 0);
+    postCommand(window, ctx, CmdDeviceVersion, 0);
     report(window, ctx, StReading);
     if (!loadImage(window, ctx)) {
         fail(window, ctx, ErrImageRead);
-        postCommand(window, CmdResult, 0);
+        postCommand(window, ctx, CmdResult, 0);
         return true;
     }
     // An image the record loop would write wrongly (lines not ended by CR LF,
@@ -62,7 +61,7 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
         fail(window, ctx, ErrImageFormat);
         return true;
     }
-    postCommand(window, CmdImageVersion, 0);
+    postCommand(window, ctx, CmdImageVersion, 0);
     if (ctx->onlyIfNewer != 0 && !imageIsNewer(*ctx)) {
         // As on a No: quit, close and restore follow, nothing is erased.
         ctx->leftAlone = 1;
@@ -72,17 +71,17 @@ bool updateDevice(WindowHandle window, UpdateContext* ctx)
     // a check run declines without asking.
     ctx->statusCode = StDeclined;
     if (!cancelRequested() && ctx->checkOnly == 0)
-        postCommand(window, CmdConfirm, 0);
+        postCommand(window, ctx, CmdConfirm, 0);
     if (ctx->statusCode != StConfirmed || cancelRequested())
         return true;
     // From the erase on, every reply is awaited: a cancel ends the write
     // between records.
-    setWaitsCutByCancel(0);
+    setWaitsCutByCancel(ctx, 0);
     if (writeImage(window, ctx))
         ctx->succeeded = 1;
     else
         fail(window, ctx, ErrWrite);
-    postCommand(window, CmdResult, 0);
+    postCommand(window, ctx, CmdResult, 0);
     return true;
 }
 
@@ -98,7 +97,7 @@ void updateOverLink(WindowHandle window, UpdateContext* ctx)
         quitDue = updateDevice(window, ctx);
     else
         fail(window, ctx, ErrLinkOpen);
-    setWaitsCutByCancel(0);
+    setWaitsCutByCancel(ctx, 0);
     if (quitDue) {
         report(window, ctx, StQuitting);
         quitUpdateMode(window, ctx);
@@ -113,20 +112,17 @@ void updateOverLink(WindowHandle window, UpdateContext* ctx)
 
 int startUpdate(WindowHandle window, UpdateContext* ctx)
 {
-    if (workerRunning())
+    if (workerRunning(ctx))
         return 0;
-    releaseWorkerThread();
-    clearCancel();
+    releaseWorkerThread(ctx);
     if (ctx->method == Network) {
         if (ctx->ipText[0] == '\0') {
             ctx->errorCode = ErrNoAddress;
-            showErrorFromWindow(window, *ctx);
-            return 0;
+            return kStartRefused;
         }
         if (ctx->tcpPort == 0) {
             ctx->errorCode = ErrNoPort;
-            showErrorFromWindow(window, *ctx);
-            return 0;
+            return kStartRefused;
         }
     }
     return startWorkerThread(window, ctx);
@@ -140,11 +136,11 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
     ctx->xportChanged = 0;
     ctx->leftAlone = 0;
     // Until something is changed, a cancel cuts the waits short.
-    setWaitsCutByCancel(1);
-    postCommand(window, CmdEnableControls, 0);
+    setWaitsCutByCancel(ctx, 1);
+    postCommand(window, ctx, CmdEnableControls, 0);
 
     if (ctx->xportRepair != 0) {
-        setWaitsCutByCancel(0);
+        setWaitsCutByCancel(ctx, 0);
         report(window, ctx, StXportRestoring);
         if (repairXport(window, ctx))
             ctx->succeeded = 1;
@@ -161,42 +157,42 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
                 fail(window, ctx, ErrXportChange);
             // A failed switch whose put was out may have changed the XPort:
             // put back at once where the front end asks for it.
-            if (!xportChanged && ctx->xportChanged != 0 && restoresFailedSwitch()) {
-                setWaitsCutByCancel(0);
+            if (!xportChanged && ctx->xportChanged != 0 && restoresFailedSwitch(ctx)) {
+                setWaitsCutByCancel(ctx, 0);
                 report(window, ctx, StXportRestoring);
                 if (!restoreXport(window, ctx))
                     fail(window, ctx, ErrXportRestore);
             }
         }
         if (!network || xportChanged) {
-            setWaitsCutByCancel(1);
+            setWaitsCutByCancel(ctx, 1);
             updateOverLink(window, ctx);
             freeImage(ctx);
             if (network) {
-                setWaitsCutByCancel(0);
+                setWaitsCutByCancel(ctx, 0);
                 report(window, ctx, StXportRestoring);
                 if (!restoreXport(window, ctx))
                     fail(window, ctx, ErrXportRestore);
             }
         }
     }
-    setWaitsCutByCancel(0);
-    postCommand(window, CmdProgressReset, 0);
-    postCommand(window, CmdEnableControls, 1);
-    postCommand(window, CmdFinished, 0);
+    setWaitsCutByCancel(ctx, 0);
+    postCommand(window, ctx, CmdProgressReset, 0);
+    postCommand(window, ctx, CmdEnableControls, 1);
+    postCommand(window, ctx, CmdFinished, 0);
     return 1;
 }
 
 int shutdownApp(WindowHandle window, UpdateContext* ctx)
 {
     // A worker whose final line was handled ends right after it: wait for it.
-    if (workerRunning() && !workerFinishing())
+    if (workerRunning(ctx) && !workerFinishing(ctx))
         return 0;
-    releaseWorkerThread();
+    releaseWorkerThread(ctx);
     if (ctx->linkOpen == 1)
         closeLink(window, ctx);
     freeImage(ctx);
-    closeCommandChannel(window);
+    closeCommandChannel(window, ctx);
     stopSocketLibrary();
     return 1;
 }

@@ -3,10 +3,14 @@
 
 #include "update_context.h"
 
+// What startUpdate returns when it refuses a network run: errorCode says why.
+inline constexpr int kStartRefused = -1;
+
 // Window thread, on Start: refuses a network run without an address or port
-// (with the error box), else starts the worker running runUpdate. 1 when a
-// worker was started. While a worker runs, a second Start starts nothing.
-// Clears any cancel request left from before.
+// (kStartRefused, with ErrNoAddress or ErrNoPort in errorCode for the front
+// end to show), else starts the worker running runUpdate: 1 when started.
+// While the record's worker runs, a second Start starts nothing (0); 0 too
+// when the thread cannot be started. A cancel request is left as it is.
 int startUpdate(WindowHandle window, UpdateContext* ctx);
 
 // The worker's whole run: XPort switch, link, identify, image, confirmation,

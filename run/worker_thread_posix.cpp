@@ -1,5 +1,5 @@
 #include <atomic>
-#include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -7,42 +7,49 @@
 #include "update_sequence.h"
 #include "worker_thread.h"
 
-namespace {
-
-std::unique_ptr<std::thread> workerThread;
-std::atomic<bool> workerEnded{true};
-
-} // namespace
+// One run's worker, owned by its record from the start until released.
+struct WorkerThread {
+    std::thread thread;
+    std::atomic<bool> ended{false};
+};
 
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
-    workerEnded = false;
-    clearFinalLineHandled();
+    clearFinalLineHandled(ctx);
+    auto* worker = new (std::nothrow) WorkerThread;
+    if (worker == nullptr)
+        return 0;
     try {
-        workerThread = std::make_unique<std::thread>([window, ctx] {
+        worker->thread = std::thread([window, ctx, worker] {
             runUpdate(window, ctx);
-            workerEnded = true;
+            worker->ended = true;
         });
     } catch (const std::system_error&) {
-        workerEnded = true;
+        delete worker;
         return 0;
     }
+    ctx->run.workerThread = worker;
     return 1;
 }
 
-int workerRunning()
+int workerRunning(const UpdateContext* ctx)
 {
-    return workerThread && !workerEnded ? 1 : 0;
+    const WorkerThread* worker = ctx->run.workerThread;
+    return worker != nullptr && !worker->ended ? 1 : 0;
 }
 
-int workerFinishing()
+int workerFinishing(const UpdateContext* ctx)
 {
-    return finalLineHandled();
+    return finalLineHandled(ctx);
 }
 
-void releaseWorkerThread()
+void releaseWorkerThread(UpdateContext* ctx)
 {
-    if (workerThread && workerThread->joinable())
-        workerThread->join();
-    workerThread.reset();
+    WorkerThread* worker = ctx->run.workerThread;
+    if (worker == nullptr)
+        return;
+    if (worker->thread.joinable())
+        worker->thread.join();
+    delete worker;
+    ctx->run.workerThread = nullptr;
 }

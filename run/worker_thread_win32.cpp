@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <process.h>
 
-#include <atomic>
+#include <new>
 
 #include "command_channel.h"
 #include "update_sequence.h"
@@ -9,47 +9,51 @@
 
 namespace {
 
-// The start arguments; one worker at a time, so one record serves.
+// The start arguments, made for each worker, which frees them.
 struct WorkerStart {
     WindowHandle window;
     UpdateContext* ctx;
-} workerStart;
-
+};
 
 unsigned __stdcall workerMain(void* argument)
 {
-    auto* start = static_cast<WorkerStart*>(argument);
-    return static_cast<unsigned>(runUpdate(start->window, start->ctx));
+    const WorkerStart start = *static_cast<WorkerStart*>(argument);
+    delete static_cast<WorkerStart*>(argument);
+    return static_cast<unsigned>(runUpdate(start.window, start.ctx));
 }
 
 } // namespace
 
-// The handle of the most recently started worker.
-HANDLE workerThread = nullptr;
-
 int startWorkerThread(WindowHandle window, UpdateContext* ctx)
 {
-    workerStart = {window, ctx};
-    clearFinalLineHandled();
-    workerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, workerMain, &workerStart, 0, nullptr));
-    return workerThread != nullptr ? 1 : 0;
+    clearFinalLineHandled(ctx);
+    auto* start = new (std::nothrow) WorkerStart{window, ctx};
+    if (start == nullptr)
+        return 0;
+    // The handle of the run's most recently started worker.
+    ctx->run.workerThread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, workerMain, start, 0, nullptr));
+    if (ctx->run.workerThread == nullptr) {
+        delete start;
+        return 0;
+    }
+    return 1;
 }
 
-int workerRunning()
+int workerRunning(const UpdateContext* ctx)
 {
-    return workerThread != nullptr && WaitForSingleObject(workerThread, 0) == WAIT_TIMEOUT ? 1 : 0;
+    return ctx->run.workerThread != nullptr && WaitForSingleObject(ctx->run.workerThread, 0) == WAIT_TIMEOUT ? 1 : 0;
 }
 
-int workerFinishing()
+int workerFinishing(const UpdateContext* ctx)
 {
-    return finalLineHandled();
+    return finalLineHandled(ctx);
 }
 
-void releaseWorkerThread()
+void releaseWorkerThread(UpdateContext* ctx)
 {
-    if (workerThread == nullptr)
+    if (ctx->run.workerThread == nullptr)
         return;
-    WaitForSingleObject(workerThread, INFINITE);
-    CloseHandle(workerThread);
-    workerThread = nullptr;
+    WaitForSingleObject(ctx->run.workerThread, INFINITE);
+    CloseHandle(ctx->run.workerThread);
+    ctx->run.workerThread = nullptr;
 }

@@ -83,7 +83,7 @@ bool parsePair(std::string_view text, long secondHigh, int* first, int* second)
 }
 
 struct Settings {
-    Settings() { device.port = 10001; }  // the XPort's data port, as the updater proposes it
+    Settings() { device.port = kDefaultTcpPort; }  // the XPort's data port, as the updater proposes it
 
     DeviceEmulatorOptions device;
     XportEmulatorOptions xport;

@@ -13,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+
+#include "default_ports.h"
 #include <vector>
 
 #include <netinet/in.h>
@@ -36,7 +38,7 @@ struct XportExchange {
 
 struct XportEmulatorOptions {
     std::string address = "127.0.0.1";         // where the configuration port listens
-    uint16_t port = 30718;
+    uint16_t port = kXportConfigPort;
     XportRecord record = defaultXportRecord(2); // the setup record held at start
     std::array<uint8_t, 4> setupHeader{0x00, 0x00, 0x00, 0xF9}; // bytes 0-3 of each get-setup reply
     int applyDelayMs = 0;                      // a put takes effect this long after it is acknowledged

@@ -26,12 +26,12 @@ TEST(CommandHandshake, ThousandsOfCommandsOneAtATimeInOrder)
     std::thread worker([&] {
         for (int i = 0; i < kCommands; ++i) {
             ctx.txLength = i;  // written by the worker before each post, read by the window
-            postCommand(&window, CmdProgressStep, i & 1 ? 2 : 0x10001);
+            postCommand(&window, &ctx, CmdProgressStep, i & 1 ? 2 : 0x10001);
             ++returned;
         }
         ctx.errorCode = ErrConnect;
         errno = ECONNREFUSED;
-        reportError(&window);
+        reportError(&window, &ctx);
     });
     uint32_t expected = 0;
     for (int i = 0; i <= kCommands; ++i) {

@@ -38,7 +38,7 @@ TEST(CommandHandshakeWin32, ThousandsOfCommandsThroughTheMessageLoop)
     HWND window = CreateWindowExA(0, "KT5CUfirmTestWindow", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
-    ASSERT_NE(createCommandDone(), nullptr);
+    ASSERT_NE(createCommandDone(&ctx), nullptr);
 
     std::atomic<bool> finished{false};
     int returnedEarly = 0;
@@ -46,12 +46,12 @@ TEST(CommandHandshakeWin32, ThousandsOfCommandsThroughTheMessageLoop)
         for (int i = 0; i < kCommands; ++i) {
             ctx.txLength = i;
             const int before = handled;
-            postCommand(window, CmdProgressStep, 2);
+            postCommand(window, &ctx, CmdProgressStep, 2);
             returnedEarly += handled != before + 1;
         }
         ctx.errorCode = ErrSend;
         WSASetLastError(10054);
-        reportError(window);
+        reportError(window, &ctx);
         finished = true;
         PostMessageA(window, WM_NULL, 0, 0);  // wake the loop for the last check
     });
@@ -65,7 +65,7 @@ TEST(CommandHandshakeWin32, ThousandsOfCommandsThroughTheMessageLoop)
     EXPECT_EQ(view.position, kCommands * 2u + kCommands * (kCommands - 1u) / 2);
     EXPECT_EQ(view.events().back(), "error:Error|Send error (code = 10054)");
     DestroyWindow(window);
-    closeCommandChannel(window);
+    closeCommandChannel(window, &ctx);
 }
 
 TEST(CommandEventWin32, NoOtherProgramCanSetItOrTakeItsPlace)
@@ -74,16 +74,16 @@ TEST(CommandEventWin32, NoOtherProgramCanSetItOrTakeItsPlace)
     // as another kind of object, then as an event that it sets.
     HANDLE mutex = CreateMutexA(nullptr, FALSE, "EventObject");
     ASSERT_NE(mutex, nullptr);
-    EXPECT_NE(createCommandDone(), nullptr);
-    closeCommandChannel(nullptr);
+    EXPECT_NE(createCommandDone(&ctx), nullptr);
+    closeCommandChannel(nullptr, &ctx);
     CloseHandle(mutex);
 
     HANDLE foreign = CreateEventA(nullptr, TRUE, FALSE, "EventObject");
     ASSERT_NE(foreign, nullptr);
-    ASSERT_NE(createCommandDone(), nullptr);
+    ASSERT_NE(createCommandDone(&ctx), nullptr);
     SetEvent(foreign);
-    EXPECT_EQ(WaitForSingleObject(commandDone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-    closeCommandChannel(nullptr);
+    EXPECT_EQ(WaitForSingleObject(ctx.run.commandDone, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    closeCommandChannel(nullptr, &ctx);
     CloseHandle(foreign);
 }
 

@@ -139,7 +139,7 @@ TEST_F(SerialLink, ACancelCutsTheWaitOnlyWhileNothingIsChanged)
     ASSERT_NE(openLink(nullptr, &ctx), 0);
     for (const int cut : {1, 0}) {
         SCOPED_TRACE(cut);
-        setWaitsCutByCancel(cut);
+        setWaitsCutByCancel(&ctx, cut);
         requestCancel();
         std::thread device([&] {  // a reply that comes once the read is waiting
             std::this_thread::sleep_for(300ms);
@@ -148,7 +148,7 @@ TEST_F(SerialLink, ACancelCutsTheWaitOnlyWhileNothingIsChanged)
         EXPECT_EQ(receive(4), cut ? 0 : 4);
         device.join();
         clearCancel();
-        setWaitsCutByCancel(0);
+        setWaitsCutByCancel(&ctx, 0);
         tcflush(ctx.comHandle, TCIFLUSH);
     }
 }

@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
 #include "main_dialog_win32.h"
+#include "protocol_waits.h"
 #include "update_context.h"
 #include "worker_thread.h"
 
@@ -51,7 +53,7 @@ protected:
     void TearDown() override
     {
         SendMessageA(window, WM_CLOSE, 0, 0);
-        EXPECT_EQ(commandDone, nullptr) << "closing releases the event";
+        EXPECT_EQ(updateContext.run.commandDone, nullptr) << "closing releases the event";
         DestroyWindow(window);
     }
 
@@ -88,8 +90,25 @@ TEST_F(MainDialog, StartsWithKt58cuOnCom1AndPort10001)
     EXPECT_TRUE(IsWindowVisible(comPanel) || !IsWindowVisible(window));
     EXPECT_FALSE(GetWindowLongA(lanPanel, GWL_STYLE) & WS_VISIBLE);
     EXPECT_TRUE(GetWindowLongA(comPanel, GWL_STYLE) & WS_VISIBLE);
-    EXPECT_NE(commandDone, nullptr);
+    EXPECT_NE(updateContext.run.commandDone, nullptr);
     EXPECT_NE(systemMenu, nullptr);
+}
+
+TEST_F(MainDialog, TitleSaysWhenTestWaitsAreInEffect)
+{
+    char plain[256] = "";
+    GetWindowTextA(window, plain, sizeof plain);
+    EXPECT_EQ(std::string(plain).find("[test waits]"), std::string::npos);
+    _putenv("KT5CUFIRM_TEST_WAITS=300,20");
+    HWND marked = CreateDialogParamA(instanceHandle, MAKEINTRESOURCEA(kMainDialog), nullptr, mainDialogProc, 0);
+    _putenv("KT5CUFIRM_TEST_WAITS=");
+    ASSERT_NE(marked, nullptr);
+    char title[256] = "";
+    GetWindowTextA(marked, title, sizeof title);
+    EXPECT_EQ(std::string(title), std::string(plain) + " [test waits]");
+    EXPECT_EQ(protocolWaits().receiveMs, 300);
+    setProtocolWaitsForTests({});
+    DestroyWindow(marked);
 }
 
 TEST_F(MainDialog, MethodListSwitchesPanelsAndKeepsTheirValues)
@@ -130,14 +149,14 @@ TEST_F(MainDialog, WorkerCommandsReachTheControls)
 {
     updateContext.imageSize = 70000;
     runWorker([](HWND target) {
-        postCommand(target, CmdEnableControls, 0);
+        postCommand(target, &updateContext, CmdEnableControls, 0);
         updateContext.statusCode = StConnecting;
-        reportStatus(target);
+        reportStatus(target, &updateContext);
         updateContext.deviceVersion[kDeviceVersionMajor] = 0x1A;
-        postCommand(target, CmdDeviceVersion, 0);
-        postCommand(target, CmdProgressRange, 0);
+        postCommand(target, &updateContext, CmdDeviceVersion, 0);
+        postCommand(target, &updateContext, CmdProgressRange, 0);
         updateContext.txLength = 11;
-        postCommand(target, CmdProgressStep, 2);
+        postCommand(target, &updateContext, CmdProgressStep, 2);
     });
     for (auto [parent, id] : {std::pair{window, int(IdMethod)}, {comPanel, IdComPort}, {lanPanel, IdIpAddress},
                               {lanPanel, IdTcpPort}, {window, IdStart}, {window, IdExit}})
@@ -149,8 +168,8 @@ TEST_F(MainDialog, WorkerCommandsReachTheControls)
     EXPECT_EQ(SendMessageA(progressBar, PBM_GETPOS, 0, 0), 13);
 
     runWorker([](HWND target) {
-        postCommand(target, CmdProgressReset, 0);
-        postCommand(target, CmdEnableControls, 1);
+        postCommand(target, &updateContext, CmdProgressReset, 0);
+        postCommand(target, &updateContext, CmdEnableControls, 1);
     });
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, IdStart)));
     EXPECT_FALSE(GetMenuState(systemMenu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
@@ -160,7 +179,7 @@ TEST_F(MainDialog, WorkerCommandsReachTheControls)
 
 TEST_F(MainDialog, StartWithoutItsEventIsRefusedWithAnErrorBox)
 {
-    closeCommandChannel(window);
+    closeCommandChannel(window, &updateContext);
     std::string shown;
     std::thread reader([&shown] {
         for (int i = 0; i < 200 && shown.empty(); ++i) {
@@ -176,7 +195,7 @@ TEST_F(MainDialog, StartWithoutItsEventIsRefusedWithAnErrorBox)
     SendMessageA(window, WM_COMMAND, MAKEWPARAM(IdStart, BN_CLICKED), 0);
     reader.join();
     EXPECT_EQ(shown, "The update cannot start: the program could not make its command event.");
-    EXPECT_FALSE(workerRunning());
+    EXPECT_FALSE(workerRunning(&updateContext));
 }
 
 } // namespace

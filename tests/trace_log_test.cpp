@@ -16,6 +16,7 @@
 #include "protocol.h"
 #include "protocol_waits.h"
 #include "test_support.h"
+#include "run_hooks.h"
 #include "trace_log.h"
 #include "xport_emulator.h"
 #include "xport_setup.h"
@@ -53,10 +54,13 @@ std::vector<Traced> traced(UpdateContext* ctx, const std::function<void(WindowHa
 {
     std::FILE* file = std::tmpfile();
     TraceLog log(file);
-    setTraceHook(TraceLog::hook, &log);
+    RunHooks hooks;
+    hooks.trace = TraceLog::hook;
+    hooks.traceContext = &log;
+    ctx->hooks = &hooks;
     RecordingView view;
     runOnWorker(ctx, view, work);
-    setTraceHook(nullptr, nullptr);
+    ctx->hooks = nullptr;
 
     std::rewind(file);
     std::vector<Traced> exchanges;

@@ -11,19 +11,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include <fcntl.h>
 
+#include "cancel.h"
 #include "command_channel.h"
 #include "command_window_posix.h"
 #include "device_emulator.h"
 #include "link.h"
 #include "protocol.h"
 #include "protocol_waits.h"
+#include "run_hooks.h"
 #include "sockets.h"
 #include "test_support.h"
 #include "update_sequence.h"
@@ -154,6 +158,10 @@ Events run(UpdateContext* ctx, RecordingView& view, int* started)
     CommandWindow window;
     window.attachView(&view);
     *started = startUpdate(&window, ctx);
+    if (*started == kStartRefused) {  // the front end shows why
+        showError(view, *ctx, 0);
+        *started = 0;
+    }
     while (*started) {
         const auto command = window.nextCommand(30s);
         if (!command) {
@@ -164,7 +172,7 @@ Events run(UpdateContext* ctx, RecordingView& view, int* started)
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    releaseWorkerThread(ctx);
     Events events = view.events();
     events.erase(std::remove_if(events.begin(), events.end(),
                                 [](const std::string& e) { return e.rfind("progress-step:", 0) == 0; }),
@@ -240,7 +248,7 @@ TEST_P(UpdateRun, EveryOutcomeEndToEnd)
         EXPECT_EQ(std::make_tuple(ctx.comHandle, ctx.tcpSocket, ctx.udpSocket),
                   std::make_tuple(kNoPort, kNoSocket, kNoSocket));
         EXPECT_EQ(view.position, 0u);
-        EXPECT_EQ(workerRunning(), 0);
+        EXPECT_EQ(workerRunning(&ctx), 0);
         if (xport) {
             ASSERT_TRUE(xport->sync(2s));
             EXPECT_EQ(xport->exchanges().size(), !started ? 0u : has(expected, kXportRestoring) ? 6u : 1u);
@@ -336,9 +344,29 @@ TEST(UpdateStart, OneRunAtATimeAndACloseAfterItsFinalLineEndsTheProgram)
     }
     // A close right after the final line ends the program, worker or not.
     EXPECT_EQ(shutdownApp(&window, &ctx), 1);
-    EXPECT_EQ(workerRunning(), 0);
+    EXPECT_EQ(workerRunning(&ctx), 0);
     EXPECT_EQ(ctx.succeeded, 1);
     EXPECT_EQ(device.counters().identifies, 1);
+}
+
+TEST(UpdateStart, LeavesACancelRequestAsItIs)
+{
+    // The request is the process's, perhaps made for another run: starting
+    // a run must not clear it, and this run then touches nothing.
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startPty());
+    ScratchDir scratch;
+    UpdateContext ctx;
+    serialRunOf(&ctx, scratch, device);
+    RecordingView view;
+    requestCancel();
+    int started = 0;
+    run(&ctx, view, &started);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(cancelRequested(), 1);
+    clearCancel();
+    EXPECT_EQ(device.counters().identifies, 0);
+    EXPECT_EQ(view.events().back(), kFinalFailed);
 }
 
 TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
@@ -354,16 +382,118 @@ TEST(UpdateStart, AQuestionReleasedWithoutAnAnswerErasesNothing)
     ASSERT_EQ(startUpdate(&window, &ctx), 1);
     while (auto command = window.nextCommand(30s)) {
         if (command->code == CmdConfirm)
-            signalCommandDone(&window);  // a stray release: nobody wrote an answer
+            signalCommandDone(&window, &ctx);  // a stray release: nobody wrote an answer
         else
             handleUpdateCommand(&window, view, &ctx, command->code, command->argument);
         if (command->code == CmdFinished)
             break;
     }
-    releaseWorkerThread();
+    releaseWorkerThread(&ctx);
     EXPECT_EQ(device.counters().erases, 0);
     EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(ctx.succeeded, 0);
 }
 
 } // namespace
+
+namespace {
+
+// One run of several in the process: its own record, window, view and hooks.
+struct RunSide {
+    UpdateContext ctx;
+    CommandWindow window;
+    RecordingView view;
+    RunHooks hooks;
+    int settles = 0;  // counted by this run's worker alone
+
+    RunSide(const std::string& image, LinkMethod method)
+    {
+        initUpdateContext(&ctx);
+        ctx.method = method;
+        std::snprintf(ctx.imageChoice, sizeof ctx.imageChoice, "%s", image.c_str());
+        hooks.settle = [](void* count, int) { ++*static_cast<int*>(count); };
+        hooks.settleContext = &settles;
+        ctx.hooks = &hooks;
+        window.attachView(&view);
+    }
+    // Plays the window until `code` arrives; handles it too unless it is held back.
+    std::optional<PostedCommand> playUntil(uint32_t code, bool hold = false)
+    {
+        while (auto command = window.nextCommand(30s)) {
+            if (command->code == code && hold)
+                return command;
+            handleUpdateCommand(&window, view, &ctx, command->code, command->argument);
+            if (command->code == code)
+                return command;
+        }
+        return std::nullopt;
+    }
+};
+
+} // namespace
+
+// Three runs at once in one process, each with its own record and window:
+// two KT-58NET runs against XPorts on two loopback addresses, the first held
+// at its question while the second switches and restores its XPort, and a
+// KT-58CU run beside them. Each device ends with the image, each XPort with
+// its own setting.
+TEST(UpdateRuns, SeveralAtOnceEachWithItsOwnRecord)
+{
+    setProtocolWaitsForTests({300, 20});
+    ScratchDir scratch;
+    const std::string image = scratch.write("i.hex", kImage).string();
+    const std::pair<const char*, uint8_t> xports[2] = {{"127.0.0.1", 2}, {"127.0.0.2", 5}};
+    struct NetworkUnit {
+        std::optional<DeviceEmulator> device;
+        std::optional<XportEmulator> xport;
+    } nets[2];
+    std::vector<std::unique_ptr<RunSide>> sides;
+    for (int i = 0; i < 2; ++i) {
+        DeviceEmulatorOptions device;
+        device.address = xports[i].first;
+        nets[i].device.emplace(device);
+        ASSERT_TRUE(nets[i].device->startTcp());
+        XportEmulatorOptions options;
+        options.address = xports[i].first;
+        options.record = defaultXportRecord(xports[i].second);
+        nets[i].xport.emplace(options);
+        ASSERT_TRUE(nets[i].xport->start());
+        sides.push_back(std::make_unique<RunSide>(image, Network));
+        std::snprintf(sides[i]->ctx.ipText, sizeof sides[i]->ctx.ipText, "%s", xports[i].first);
+        sides[i]->ctx.tcpPort = nets[i].device->port();
+    }
+    DeviceEmulator serialDevice;
+    ASSERT_TRUE(serialDevice.startPty());
+    sides.push_back(std::make_unique<RunSide>(image, Serial));
+    std::snprintf(sides[2]->ctx.comDevice, sizeof sides[2]->ctx.comDevice, "%s", serialDevice.ptyPath().c_str());
+
+    RunSide& held = *sides[0];
+    ASSERT_EQ(startUpdate(&held.window, &held.ctx), 1);
+    const auto question = held.playUntil(CmdConfirm, true);
+    ASSERT_TRUE(question.has_value());
+    std::vector<std::thread> windows;
+    for (int i = 1; i < 3; ++i) {
+        ASSERT_EQ(startUpdate(&sides[i]->window, &sides[i]->ctx), 1) << "run " << i;
+        windows.emplace_back([&side = *sides[i]] { side.playUntil(CmdFinished); });
+    }
+    for (std::thread& window : windows)
+        window.join();
+    handleUpdateCommand(&held.window, held.view, &held.ctx, question->code, question->argument);
+    ASSERT_TRUE(held.playUntil(CmdFinished).has_value());
+
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("run " + std::to_string(i));
+        RunSide& side = *sides[i];
+        releaseWorkerThread(&side.ctx);
+        EXPECT_EQ(side.ctx.succeeded, 1);
+        EXPECT_EQ(side.view.events().back(), kFinalOk);
+        EXPECT_EQ(side.settles, i < 2 ? 2 : 0) << "each run's hooks see its own settling waits";
+        EXPECT_EQ((i < 2 ? *nets[i].device : serialDevice).memory().bytes, imageMemory(kImage));
+        if (i < 2) {
+            ASSERT_TRUE(nets[i].xport->sync(2s));
+            EXPECT_EQ(nets[i].xport->record()[21], xports[i].second) << "each XPort gets its own setting back";
+            EXPECT_EQ(nets[i].xport->exchanges().size(), 6u);
+        }
+    }
+    setProtocolWaitsForTests({});
+}

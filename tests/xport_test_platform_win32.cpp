@@ -14,8 +14,8 @@
 std::vector<HandledCommand> runOnWorker(UpdateContext* ctx, RecordingView& view,
                                         const std::function<void(WindowHandle)>& work)
 {
-    if (commandDone == nullptr)
-        createCommandDone();
+    if (ctx->run.commandDone == nullptr)
+        createCommandDone(ctx);
     // A message-only window of a system class: the loop below takes the commands off the queue itself.
     HWND window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     if (window == nullptr) {

@@ -16,7 +16,7 @@ int openUdpSocket(WindowHandle window, UpdateContext* ctx)
     ctx->udpSocket = socket(AF_INET, SOCK_DGRAM, 0);
     if (ctx->udpSocket == kNoSocket) {
         ctx->errorCode = ErrUdpSocketCreate;
-        reportError(window);
+        reportError(window, ctx);
         return 0;
     }
     return 1;
@@ -42,7 +42,7 @@ bool bindLocalPort(UpdateContext* ctx)
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(udpBindRetryMs());
     while (bind(ctx->udpSocket, reinterpret_cast<const sockaddr*>(&ctx->udpLocal), sizeof ctx->udpLocal) != 0) {
         if (!addressWasInUse() || std::chrono::steady_clock::now() >= deadline ||
-            !waitUnlessCancelled(kUdpBindStepMs, pauseSlice, nullptr))
+            !waitUnlessCancelled(ctx, kUdpBindStepMs, pauseSlice, nullptr))
             return false;
     }
     return true;
@@ -59,7 +59,7 @@ int bindUdpSocket(WindowHandle window, UpdateContext* ctx)
 {
     if (ctx->ipText[0] == '\0') {
         ctx->errorCode = ErrNoAddress;
-        reportError(window);
+        reportError(window, ctx);
         return 0;
     }
     std::memset(&ctx->udpLocal, 0, sizeof ctx->udpLocal);
@@ -69,7 +69,7 @@ int bindUdpSocket(WindowHandle window, UpdateContext* ctx)
     ctx->udpLocal.sin_addr.s_addr = 0;
     if (!bindLocalPort(ctx)) {
         ctx->errorCode = ErrUdpBind;
-        reportError(window);
+        reportError(window, ctx);
         return 0;
     }
     // ipText is kept zero-terminated by its writers; the copy makes sure of it.
@@ -90,10 +90,10 @@ int sendUdp(WindowHandle window, UpdateContext* ctx)
         length = kBufferSize;
     const bool failed = sendto(ctx->udpSocket, reinterpret_cast<const char*>(ctx->txBuffer), length, 0,
                                reinterpret_cast<const sockaddr*>(&ctx->udpPeer), sizeof ctx->udpPeer) == -1;
-    traceExchange(TraceUdpSend, ctx->txBuffer, length, length, &ctx->udpPeer, failed ? 1 : 0);
+    traceExchange(ctx, TraceUdpSend, ctx->txBuffer, length, length, &ctx->udpPeer, failed ? 1 : 0);
     if (failed) {
         ctx->errorCode = ErrUdpSend;
-        reportError(window);
+        reportError(window, ctx);
         return 0;
     }
     return 1;
@@ -110,7 +110,7 @@ int waitSlice(void* socket, int milliseconds)
 
 int waitUdpReadable(WindowHandle, UpdateContext* ctx, int milliseconds)
 {
-    return waitUnlessCancelled(milliseconds, waitSlice, &ctx->udpSocket);
+    return waitUnlessCancelled(ctx, milliseconds, waitSlice, &ctx->udpSocket);
 }
 
 int receiveUdp(WindowHandle window, UpdateContext* ctx)
@@ -144,7 +144,7 @@ int receiveUdp(WindowHandle window, UpdateContext* ctx)
     }
     ctx->rxLength = gathered;
     std::memcpy(ctx->rxBuffer, gathering, static_cast<size_t>(gathered));
-    traceExchange(TraceUdpReceive, ctx->rxBuffer, gathered, wanted, &ctx->udpPeer, 0);
+    traceExchange(ctx, TraceUdpReceive, ctx->rxBuffer, gathered, wanted, &ctx->udpPeer, 0);
     return gathered;
 }
 

@@ -5,8 +5,6 @@
 #include "platform_types.h"
 #include "update_context.h"
 
-inline constexpr int kUdpLocalPort = 10001;
-inline constexpr int kXportConfigPort = 30718;
 // A busy local port is tried again every kUdpBindStepMs for a reply wait and
 // this margin: the longest another run's exchange holds it.
 inline constexpr int kUdpBindMarginMs = 1000;

@@ -8,13 +8,6 @@
 #include "protocol_waits.h"
 #include "udp_channel.h"
 
-uint8_t xportQueryReply[kQueryReplySize];
-uint8_t savedSetup[kSetupRecordSize];
-uint8_t changedSetup[kSetupRecordSize];
-uint8_t setupAfterChange[kSetupRecordSize];
-uint8_t restoredSetup[kSetupRecordSize];
-uint8_t setupAfterRestore[kSetupRecordSize];
-
 namespace {
 
 const uint8_t queryRequest[4] = {0x00, 0x00, 0x00, 0xF6};
@@ -48,29 +41,32 @@ int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, in
     return n;
 }
 
-const XportSetupKeeper* setupKeeper = nullptr;
-XportSettleHook settleHook = nullptr;
-void* settleHookContext = nullptr;
-
-void announceSettling()
+const XportSetupKeeper* setupKeeper(const UpdateContext* ctx)
 {
-    if (settleHook != nullptr)
-        settleHook(settleHookContext, protocolWaits().settleMs);
+    return ctx->hooks != nullptr ? ctx->hooks->keeper : nullptr;
 }
 
-void settle()
+void announceSettling(const UpdateContext* ctx)
 {
-    announceSettling();
+    if (ctx->hooks != nullptr && ctx->hooks->settle != nullptr)
+        ctx->hooks->settle(ctx->hooks->settleContext, protocolWaits().settleMs);
+}
+
+void settle(const UpdateContext* ctx)
+{
+    announceSettling(ctx);
     std::this_thread::sleep_for(std::chrono::milliseconds(protocolWaits().settleMs));
 }
 
 // savedSetup's byte 21 becomes the one to put back: the keeper's, if any.
 int keepSavedSetup(UpdateContext* ctx)
 {
-    if (setupKeeper == nullptr || setupKeeper->keep == nullptr)
+    const XportSetupKeeper* keeper = setupKeeper(ctx);
+    if (keeper == nullptr || keeper->keep == nullptr)
         return 1;
+    uint8_t* savedSetup = ctx->run.xport.savedSetup;
     uint8_t original = savedSetup[kSwitchedByte];
-    if (!setupKeeper->keep(ctx, savedSetup, &original))
+    if (!keeper->keep(ctx, savedSetup, &original))
         return 0;
     savedSetup[kSwitchedByte] = original;
     return 1;
@@ -105,67 +101,60 @@ int putXportSetup(WindowHandle window, UpdateContext* ctx, const uint8_t* record
     return std::memcmp(ctx->rxBuffer, putSetupReply, sizeof putSetupReply) == 0 ? 1 : 0;
 }
 
-void setXportSetupKeeper(const XportSetupKeeper* keeper)
+int restoresFailedSwitch(const UpdateContext* ctx)
 {
-    setupKeeper = keeper;
-}
-
-void setXportSettleHook(XportSettleHook hook, void* context)
-{
-    settleHook = hook;
-    settleHookContext = context;
-}
-
-int restoresFailedSwitch()
-{
-    return setupKeeper != nullptr && setupKeeper->restoreFailedSwitch != 0 ? 1 : 0;
+    const XportSetupKeeper* keeper = setupKeeper(ctx);
+    return keeper != nullptr && keeper->restoreFailedSwitch != 0 ? 1 : 0;
 }
 
 int switchXport(WindowHandle window, UpdateContext* ctx)
 {
-    if (!queryXport(window, ctx, xportQueryReply))
+    XportRecords& records = ctx->run.xport;
+    if (!queryXport(window, ctx, records.xportQueryReply))
         return 0;
-    if (!getXportSetup(window, ctx, savedSetup))
+    if (!getXportSetup(window, ctx, records.savedSetup))
         return 0;
     if (!keepSavedSetup(ctx))
         return 0;
-    std::memcpy(changedSetup, savedSetup, kSetupRecordSize);
-    std::memcpy(changedSetup, putSetupHeader, sizeof putSetupHeader);
-    changedSetup[kSwitchedByte] = kSwitchedValue;
+    std::memcpy(records.changedSetup, records.savedSetup, kSetupRecordSize);
+    std::memcpy(records.changedSetup, putSetupHeader, sizeof putSetupHeader);
+    records.changedSetup[kSwitchedByte] = kSwitchedValue;
     // From the put on, the XPort may hold the changed record, whatever its reply.
     ctx->xportChanged = 1;
-    setWaitsCutByCancel(0);
-    if (!putXportSetup(window, ctx, changedSetup))
+    setWaitsCutByCancel(ctx, 0);
+    if (!putXportSetup(window, ctx, records.changedSetup))
         return 0;
-    announceSettling();
+    announceSettling(ctx);
     if (!sleepUnlessCancelled(protocolWaits().settleMs))
         return 1;
-    if (!getXportSetup(window, ctx, setupAfterChange))
+    if (!getXportSetup(window, ctx, records.setupAfterChange))
         return 0;
-    return setupAfterChange[kSwitchedByte] == changedSetup[kSwitchedByte] ? 1 : 0;
+    return records.setupAfterChange[kSwitchedByte] == records.changedSetup[kSwitchedByte] ? 1 : 0;
 }
 
 int restoreXport(WindowHandle window, UpdateContext* ctx)
 {
-    std::memcpy(restoredSetup, savedSetup, kSetupRecordSize);
-    std::memcpy(restoredSetup, putSetupHeader, sizeof putSetupHeader);
-    if (!putXportSetup(window, ctx, restoredSetup))
+    XportRecords& records = ctx->run.xport;
+    std::memcpy(records.restoredSetup, records.savedSetup, kSetupRecordSize);
+    std::memcpy(records.restoredSetup, putSetupHeader, sizeof putSetupHeader);
+    if (!putXportSetup(window, ctx, records.restoredSetup))
         return 0;
-    settle();
-    if (!getXportSetup(window, ctx, setupAfterRestore))
+    settle(ctx);
+    if (!getXportSetup(window, ctx, records.setupAfterRestore))
         return 0;
-    if (setupAfterRestore[kSwitchedByte] != savedSetup[kSwitchedByte])
+    if (records.setupAfterRestore[kSwitchedByte] != records.savedSetup[kSwitchedByte])
         return 0;
     ctx->xportChanged = 0;
-    if (setupKeeper != nullptr && setupKeeper->forget != nullptr)
-        setupKeeper->forget(ctx);
+    const XportSetupKeeper* keeper = setupKeeper(ctx);
+    if (keeper != nullptr && keeper->forget != nullptr)
+        keeper->forget(ctx);
     return 1;
 }
 
 int repairXport(WindowHandle window, UpdateContext* ctx)
 {
     ctx->xportChanged = 1;
-    if (!getXportSetup(window, ctx, savedSetup))
+    if (!getXportSetup(window, ctx, ctx->run.xport.savedSetup))
         return 0;
     if (!keepSavedSetup(ctx))
         return 0;

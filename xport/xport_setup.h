@@ -5,50 +5,23 @@
 #include <cstdint>
 
 #include "platform_types.h"
+#include "run_hooks.h"
 #include "update_context.h"
 
-inline constexpr int kQueryReplySize = 30;
-inline constexpr int kSetupRecordSize = 124;
 inline constexpr int kPutReplySize = 4;
 inline constexpr int kSwitchedByte = 21;
 inline constexpr uint8_t kSwitchedValue = 8;
 
-// The setup records of one run; savedSetup must survive from the switch to the restore.
-extern uint8_t xportQueryReply[kQueryReplySize];
-extern uint8_t savedSetup[kSetupRecordSize];
-extern uint8_t changedSetup[kSetupRecordSize];
-extern uint8_t setupAfterChange[kSetupRecordSize];
-extern uint8_t restoredSetup[kSetupRecordSize];
-extern uint8_t setupAfterRestore[kSetupRecordSize];
+// The setup records of one run live in the run's record (ctx->run.xport).
 
 // The three exchanges, each on a fresh socket: 1 on a full, acceptable reply, else 0.
 int queryXport(WindowHandle window, UpdateContext* ctx, uint8_t* reply);
 int getXportSetup(WindowHandle window, UpdateContext* ctx, uint8_t* record);
 int putXportSetup(WindowHandle window, UpdateContext* ctx, const uint8_t* record);
 
-// A front end's keeper of the XPort's true setup across runs, so that a run
-// killed after the switch loses nothing. None unless a front end sets one.
-struct XportSetupKeeper {
-    // Called with the setup as read before the switch's put. Keeps it, unless
-    // a record kept by an interrupted run is there already; *originalByte is
-    // then the byte 21 to put back (the kept record's, else the record's own).
-    // 0 when the record cannot be kept: the switch stops, nothing changed.
-    int (*keep)(const UpdateContext* ctx, const uint8_t* setup, uint8_t* originalByte);
-    // Called after a restore whose read-back was right.
-    void (*forget)(const UpdateContext* ctx);
-    // 1: a switch that failed once its put was out is put back in the same
-    // run, since the put may have taken effect. Without a keeper it is not.
-    int restoreFailedSwitch;
-};
-void setXportSetupKeeper(const XportSetupKeeper* keeper);
-// 1 when a switch that failed after its put is to be put back at once.
-int restoresFailedSwitch();
-
-// A front end's notice of each settling wait after a put-setup, called on the
-// worker thread as the wait begins with its length (a console's countdown).
-// None unless a front end sets one.
-using XportSettleHook = void (*)(void* context, int milliseconds);
-void setXportSettleHook(XportSettleHook hook, void* context);
+// 1 when a switch that failed after its put is to be put back at once: the
+// run's hooks carry a keeper that asks for it.
+int restoresFailedSwitch(const UpdateContext* ctx);
 
 // Saves the setup, writes it back with byte 21 set to 8, waits for the XPort
 // to settle and checks the byte. 1 on success. A cancel request cuts the
@@ -59,5 +32,5 @@ int switchXport(WindowHandle window, UpdateContext* ctx);
 // waits are never cut short.
 int restoreXport(WindowHandle window, UpdateContext* ctx);
 // Reads the setup as it is now and puts it back with byte 21 from the kept
-// record (the keeper's), as restoreXport does. 1 on success.
+// record (the run's keeper's), as restoreXport does. 1 on success.
 int repairXport(WindowHandle window, UpdateContext* ctx);

@@ -10,6 +10,10 @@ using WindowHandle = HWND;
 using PortHandle = HANDLE;
 // A Winsock socket; INVALID_SOCKET is the all-ones value, -1 as a signed number.
 using SocketHandle = SOCKET;
+// A run's worker thread; null when none.
+using ThreadHandle = HANDLE;
+// The manual-reset event of a run's command channel; null when none.
+using EventHandle = HANDLE;
 // Filled by WSAStartup.
 using SocketLibraryData = WSADATA;
 
