@@ -9,6 +9,7 @@
 #include "command_view.h"
 #include "panel_input.h"
 #include "sockets.h"
+#include "start_checks.h"
 #include "update_sequence.h"
 
 HINSTANCE instanceHandle = nullptr;
@@ -76,6 +77,32 @@ HWND createPanel(HWND window, int templateId, DLGPROC procedure)
     return panel;
 }
 
+// The COM field as it stands, as when it is left: the port number, and the
+// text shown as the list shows it when it was not.
+void takeComField(HWND panel)
+{
+    char text[16] = {};
+    GetDlgItemTextA(panel, IdComPort, text, sizeof text);
+    const ComChoice choice = comPortFromText(text);
+    updateContext.comPort = choice.port;
+    if (!choice.keepText) {
+        wsprintfA(text, "COM%d", choice.port);
+        SetDlgItemTextA(panel, IdComPort, text);
+    }
+}
+
+// The address or the port field as it stands, as when it is left.
+void takeLanField(HWND panel, int id)
+{
+    if (id == IdIpAddress) {
+        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
+    } else {
+        char text[10] = {};
+        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
+        updateContext.tcpPort = tcpPortFromText(text);
+    }
+}
+
 INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
@@ -95,12 +122,7 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
         return TRUE;
     }
     if (HIWORD(wParam) == CBN_KILLFOCUS) {
-        char text[16] = {};
-        GetDlgItemTextA(panel, IdComPort, text, sizeof text);
-        const ComChoice choice = comPortFromText(text);
-        updateContext.comPort = choice.port;
-        if (!choice.keepText)
-            SetDlgItemTextA(panel, IdComPort, "COM1");
+        takeComField(panel);
         return TRUE;
     }
     return FALSE;
@@ -116,17 +138,10 @@ INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     }
     if (message != WM_COMMAND || HIWORD(wParam) != EN_KILLFOCUS)
         return FALSE;
-    if (LOWORD(wParam) == IdIpAddress) {
-        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
-        return TRUE;
-    }
-    if (LOWORD(wParam) == IdTcpPort) {
-        char text[10] = {};
-        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
-        updateContext.tcpPort = tcpPortFromText(text);
-        return TRUE;
-    }
-    return FALSE;
+    if (LOWORD(wParam) != IdIpAddress && LOWORD(wParam) != IdTcpPort)
+        return FALSE;
+    takeLanField(panel, LOWORD(wParam));
+    return TRUE;
 }
 
 INT_PTR initMainDialog(HWND window)
@@ -163,6 +178,24 @@ void changeMethod(HWND window)
     ShowWindow(network ? lanPanel : comPanel, SW_SHOW);
 }
 
+// Start: the fields as they stand (Enter leaves the focus where it is), then
+// the checks that come before anything is sent, then the run.
+void startPressed(HWND window)
+{
+    for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
+        SetDlgItemTextA(window, id, "");
+    takeComField(comPanel);
+    takeLanField(lanPanel, IdIpAddress);
+    takeLanField(lanPanel, IdTcpPort);
+    // Without its own event no run could wait for the user's answer.
+    if (commandDone == nullptr) {
+        updateContext.errorCode = ErrCommandChannel;
+        showErrorFromWindow(window, updateContext);
+    } else if (startChecksPass(window, &updateContext)) {
+        startUpdate(window, &updateContext);
+    }
+}
+
 // Exit and Close end the program, but never under a running update.
 void exitProgram(HWND window)
 {
@@ -180,15 +213,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IdStart:
-            for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
-                SetDlgItemTextA(window, id, "");
-            // Without its own event no run could wait for the user's answer.
-            if (commandDone == nullptr) {
-                updateContext.errorCode = ErrCommandChannel;
-                showErrorFromWindow(window, updateContext);
-            } else {
-                startUpdate(window, &updateContext);
-            }
+            startPressed(window);
             return TRUE;
         case IdExit:
             exitProgram(window);

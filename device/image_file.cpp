@@ -44,7 +44,7 @@ int loadImage(WindowHandle, UpdateContext* ctx)
     std::memset(ctx->imagePath, 0, sizeof ctx->imagePath);
     std::memcpy(ctx->imagePath, path, sizeof path);
 
-    FILE* file = std::fopen(ctx->imagePath, "rb");
+    FILE* file = openForReading(ctx->imagePath);
     if (file == nullptr)
         return 0;
     long size = -1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "update_context.h"
 
@@ -32,5 +33,10 @@ int checkImage(WindowHandle window, UpdateContext* ctx);
 // The value of one hexadecimal digit, either case; -1 for any other character.
 int hexDigit(uint8_t c);
 
-// Platform: the full path of "kt58netcu.hex" in the program's own directory.
+// Platform: the full path of "kt58netcu.hex" in the program's own directory,
+// in UTF-8; empty when it does not fit.
 void programImagePath(char path[kPathSize]);
+
+// Platform: opens a file for reading in binary mode by its UTF-8 path; null
+// when it cannot be opened (errno says why).
+std::FILE* openForReading(const char* path);

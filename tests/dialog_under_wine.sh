@@ -94,6 +94,21 @@ if wanted JapaneseDialogEndToEnd; then
   stop_sim JapaneseDialogEndToEnd "1 complete write" written
 fi
 
+# Refused before anything is sent: the XPort never hears a datagram.
+if wanted MalformedAddressAndPortAreRefused; then
+  start_sim --port 0 --xport
+  drive MalformedAddressAndPortAreRefused
+  stop_sim MalformedAddressAndPortAreRefused "XPort: 0 exchanges" none
+fi
+
+if wanted MissingImageIsRefused; then
+  mkdir -p "$work/bare"
+  cp "$program" "$work/bare/KT5CUfirm.exe"
+  start_sim --port 0 --xport
+  drive MissingImageIsRefused KT_DIALOG_EXE="Z:${work//\//\\}\\bare\\KT5CUfirm.exe"
+  stop_sim MissingImageIsRefused "XPort: 0 exchanges" none
+fi
+
 if wanted SerialUpdateStartedWithEnter; then
   start_sim --pty
   pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")

@@ -109,6 +109,9 @@ TEST_F(MainDialog, MethodListSwitchesPanelsAndKeepsTheirValues)
 TEST_F(MainDialog, PanelsReadTheirFieldsWhenLeft)
 {
     typeAndLeave(comPanel, IdComPort, "com3", CBN_KILLFOCUS);
+    EXPECT_EQ(updateContext.comPort, 3);
+    EXPECT_EQ(textOf(comPanel, IdComPort), "COM3");
+    typeAndLeave(comPanel, IdComPort, "COM", CBN_KILLFOCUS);
     EXPECT_EQ(updateContext.comPort, 1);
     EXPECT_EQ(textOf(comPanel, IdComPort), "COM1");
     typeAndLeave(comPanel, IdComPort, "COM 7", CBN_KILLFOCUS);
