@@ -6,6 +6,7 @@
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
+#include "com_ports.h"
 #include "command_view.h"
 #include "panel_input.h"
 #include "sockets.h"
@@ -111,6 +112,12 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
             wsprintfA(name, "COM%d", i + 1);
             SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(name));
         }
+        // After them, the ports above 9 that exist on this machine.
+        int position = 9;
+        for (const int32_t port : comPortsAboveNine()) {
+            wsprintfA(name, "COM%d", static_cast<int>(port));
+            SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, position++, reinterpret_cast<LPARAM>(name));
+        }
         SendDlgItemMessageA(panel, IdComPort, CB_SETCURSEL, 0, 0);
         updateContext.comPort = 1;
         return TRUE;
@@ -118,7 +125,12 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     if (message != WM_COMMAND || LOWORD(wParam) != IdComPort)
         return FALSE;
     if (HIWORD(wParam) == CBN_SELCHANGE) {
-        updateContext.comPort = static_cast<int32_t>(SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0)) + 1;
+        // The entry's own number: past COM9 the positions skip the ports that do not exist.
+        const LRESULT position = SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0);
+        char entry[16] = {};
+        if (position >= 0 && SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXTLEN, position, 0) < 16)
+            SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(entry));
+        updateContext.comPort = comPortFromText(entry).port;
         return TRUE;
     }
     if (HIWORD(wParam) == CBN_KILLFOCUS) {

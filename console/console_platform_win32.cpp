@@ -13,6 +13,7 @@
 #include "command_channel_win32.h"
 #include "console_platform.h"
 #include "interrupts.h"
+#include "serial_link.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -91,7 +92,11 @@ std::string systemErrorText(int number)
 
 std::string serialPortName(const UpdateContext& ctx)
 {
-    return "COM" + std::to_string(ctx.comPort);
+    // --device COM7 (either case) is COM7, as the link opens it.
+    const int32_t named = ctx.comDevice[0] != '\0' ? comNumberFromName(ctx.comDevice) : ctx.comPort;
+    if (named == 0 && ctx.comDevice[0] != '\0')
+        return ctx.comDevice;
+    return "COM" + std::to_string(named);
 }
 
 bool resolveIpv4(const std::string& name, std::string* dotted, std::string* why)

@@ -53,8 +53,8 @@ finish "KT-58NET under Wine" "XPort: 6 exchanges, setup byte 21 now 2"
 start_sim --pty
 pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com7"
-"$runner" "$console" --com 7 --yes
+"$runner" "$console" --device com7 --yes
 rm -f "$WINEPREFIX/dosdevices/com7"
 # Wine's server keeps the port as its terminal: end it before the line hangs up.
 wineserver -k 2>/dev/null || true
-finish "KT-58CU on COM7 under Wine" "1 complete write"
+finish "KT-58CU on com7 (--device, lower case) under Wine" "1 complete write"
