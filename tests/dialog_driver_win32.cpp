@@ -66,10 +66,11 @@ std::wstring text(int id)
     return widen(japanese() ? entry.second : entry.first);
 }
 
+// A variable of the environment in UTF-8, whatever the ANSI code page.
 std::string environment(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : value;
+    const wchar_t* value = _wgetenv(widen(name).c_str());
+    return value == nullptr ? std::string() : narrow(value);
 }
 
 // Polls until the condition holds; false after 30 s.
@@ -572,7 +573,8 @@ TEST(Dialog, MalformedAddressAndPortAreRefused)
     expectRefused(app, 18, L"70000");
 }
 
-// Start refuses a run without the image beside the program, naming its path.
+// Start refuses a run without the image beside the program, naming its path
+// (the program's folder has a Japanese name).
 TEST(Dialog, MissingImageIsRefused)
 {
     Program app;

@@ -102,10 +102,11 @@ if wanted MalformedAddressAndPortAreRefused; then
 fi
 
 if wanted MissingImageIsRefused; then
-  mkdir -p "$work/bare"
-  cp "$program" "$work/bare/KT5CUfirm.exe"
+  # A folder with a Japanese name under a Western code page: Unix names in UTF-8.
+  mkdir -p "$work/ファーム"
+  cp "$program" "$work/ファーム/KT5CUfirm.exe"
   start_sim --port 0 --xport
-  drive MissingImageIsRefused KT_DIALOG_EXE="Z:${work//\//\\}\\bare\\KT5CUfirm.exe"
+  drive MissingImageIsRefused LC_ALL=C.UTF-8 KT_DIALOG_EXE="Z:${work//\//\\}\\ファーム\\KT5CUfirm.exe"
   stop_sim MissingImageIsRefused "XPort: 0 exchanges" none
 fi
 
