@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <iostream>
 
 #include "cancel.h"
@@ -59,6 +60,38 @@ BOOL WINAPI onConsoleEvent(DWORD event)
         return FALSE;
     }
 }
+
+// Started from Explorer, the console window is this program's alone and
+// closes with it: at exit it stays until Enter is pressed, so that the last
+// lines can be read. Not when input comes from a file or a pipe.
+void holdOwnConsole()
+{
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD processes[2] = {};
+    if (!GetConsoleMode(input, &mode) || GetConsoleProcessList(processes, 2) != 1)
+        return;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const bool japanese = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE;
+    const wchar_t* prompt = japanese ? L"\r\nEnter キーを押すとこのウィンドウを閉じます。"
+                                     : L"\r\nPress Enter to close this window.";
+    const HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD count = 0;
+    WriteConsoleW(output, prompt, static_cast<DWORD>(std::wcslen(prompt)), &count, nullptr);
+    CloseHandle(output);
+    // Keys typed during the run do not count.
+    FlushConsoleInputBuffer(input);
+    SetConsoleMode(input, ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+    wchar_t line[64];
+    ReadConsoleW(input, line, 64, &count, nullptr);
+}
+
+// Registered before main runs, so that every way out through exit holds the window.
+const struct OwnConsoleHold {
+    OwnConsoleHold() { std::atexit(holdOwnConsole); }
+} ownConsoleHold;
 
 } // namespace
 
