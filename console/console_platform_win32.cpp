@@ -62,6 +62,15 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     }
 }
 
+// Under Wine a program started from a Unix terminal has a console of its own
+// too, one without a visible window: that is the terminal's, not Explorer's.
+bool onUnixTerminal()
+{
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const bool wine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    return wine && !IsWindowVisible(GetConsoleWindow());
+}
+
 // Started from Explorer, the console window is this program's alone and
 // closes with it: at exit it stays until Enter is pressed, so that the last
 // lines can be read. Not when input comes from a file or a pipe.
@@ -70,7 +79,7 @@ void holdOwnConsole()
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     DWORD processes[2] = {};
-    if (!GetConsoleMode(input, &mode) || GetConsoleProcessList(processes, 2) != 1)
+    if (!GetConsoleMode(input, &mode) || GetConsoleProcessList(processes, 2) != 1 || onUnixTerminal())
         return;
     std::fflush(stdout);
     std::fflush(stderr);

@@ -1,11 +1,13 @@
-// kt5cufirm-cli.exe started as Explorer starts it, with a console of its own:
-// its window stays until Enter is pressed. Usage: console_window_test PROGRAM.EXE
+// kt5cufirm-cli.exe as a Windows program: started as Explorer starts it, with
+// a console of its own, its window stays until Enter is pressed; its own
+// resources. Usage: console_window_test PROGRAM.EXE
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -83,6 +85,32 @@ TEST(ConsoleWindow, InputFromAFileDoesNotWait)
     CloseHandle(empty);
     ASSERT_TRUE(child.started);
     EXPECT_TRUE(child.endsWithin(20000));
+}
+
+// The program's own resources: version record, manifest and icon.
+TEST(ConsoleWindow, VersionRecordManifestAndIcon)
+{
+    DWORD ignored = 0;
+    std::vector<char> record(GetFileVersionInfoSizeW(program.c_str(), &ignored));
+    ASSERT_FALSE(record.empty()) << "no version record";
+    ASSERT_TRUE(GetFileVersionInfoW(program.c_str(), 0, static_cast<DWORD>(record.size()), record.data()));
+    for (const wchar_t* language : {L"040904B0", L"041104B0"}) {
+        wchar_t* name = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\") + language + L"\\OriginalFilename";
+        ASSERT_TRUE(VerQueryValueW(record.data(), key.c_str(), reinterpret_cast<void**>(&name), &length));
+        EXPECT_EQ(std::wstring(name), L"kt5cufirm-cli.exe");
+    }
+    HMODULE image = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr) << "no icon";
+    HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(manifest, nullptr) << "no manifest";
+    const std::string xml(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
+                          SizeofResource(image, manifest));
+    for (const char* part : {">UTF-8</activeCodePage>", ">true</longPathAware>", "level=\"asInvoker\""})
+        EXPECT_NE(xml.find(part), std::string::npos) << part;
+    FreeLibrary(image);
 }
 
 } // namespace

@@ -475,6 +475,7 @@ TEST(Dialog, VersionRecordAndManifest)
 
     HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(image, nullptr);
+    EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr) << "no icon";
     HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(manifest, nullptr) << "no manifest";
     const std::string xml(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
