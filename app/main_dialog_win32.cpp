@@ -7,12 +7,15 @@
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
+#include "com_ports.h"
 #include "command_view.h"
 #include "panel_input.h"
 #include "protocol_waits.h"
 #include "sockets.h"
+#include "start_checks.h"
 #include "texts.h"
 #include "update_sequence.h"
+#include "worker_thread.h"
 
 HINSTANCE instanceHandle = nullptr;
 HWND comPanel = nullptr;
@@ -79,6 +82,32 @@ HWND createPanel(HWND window, int templateId, DLGPROC procedure)
     return panel;
 }
 
+// The COM field as it stands, as when it is left: the port number, and the
+// text shown as the list shows it when it was not.
+void takeComField(HWND panel)
+{
+    char text[16] = {};
+    GetDlgItemTextA(panel, IdComPort, text, sizeof text);
+    const ComChoice choice = comPortFromText(text);
+    updateContext.comPort = choice.port;
+    if (!choice.keepText) {
+        wsprintfA(text, "COM%d", choice.port);
+        SetDlgItemTextA(panel, IdComPort, text);
+    }
+}
+
+// The address or the port field as it stands, as when it is left.
+void takeLanField(HWND panel, int id)
+{
+    if (id == IdIpAddress) {
+        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
+    } else {
+        char text[10] = {};
+        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
+        updateContext.tcpPort = tcpPortFromText(text);
+    }
+}
+
 INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
@@ -87,6 +116,12 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
             wsprintfA(name, "COM%d", i + 1);
             SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(name));
         }
+        // After them, the ports above 9 that exist on this machine.
+        int position = 9;
+        for (const int32_t port : comPortsAboveNine()) {
+            wsprintfA(name, "COM%d", static_cast<int>(port));
+            SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, position++, reinterpret_cast<LPARAM>(name));
+        }
         SendDlgItemMessageA(panel, IdComPort, CB_SETCURSEL, 0, 0);
         updateContext.comPort = 1;
         return TRUE;
@@ -94,16 +129,16 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     if (message != WM_COMMAND || LOWORD(wParam) != IdComPort)
         return FALSE;
     if (HIWORD(wParam) == CBN_SELCHANGE) {
-        updateContext.comPort = static_cast<int32_t>(SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0)) + 1;
+        // The entry's own number: past COM9 the positions skip the ports that do not exist.
+        const LRESULT position = SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0);
+        char entry[16] = {};
+        if (position >= 0 && SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXTLEN, position, 0) < 16)
+            SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(entry));
+        updateContext.comPort = comPortFromText(entry).port;
         return TRUE;
     }
     if (HIWORD(wParam) == CBN_KILLFOCUS) {
-        char text[16] = {};
-        GetDlgItemTextA(panel, IdComPort, text, sizeof text);
-        const ComChoice choice = comPortFromText(text);
-        updateContext.comPort = choice.port;
-        if (!choice.keepText)
-            SetDlgItemTextA(panel, IdComPort, "COM1");
+        takeComField(panel);
         return TRUE;
     }
     return FALSE;
@@ -119,17 +154,10 @@ INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     }
     if (message != WM_COMMAND || HIWORD(wParam) != EN_KILLFOCUS)
         return FALSE;
-    if (LOWORD(wParam) == IdIpAddress) {
-        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
-        return TRUE;
-    }
-    if (LOWORD(wParam) == IdTcpPort) {
-        char text[10] = {};
-        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
-        updateContext.tcpPort = tcpPortFromText(text);
-        return TRUE;
-    }
-    return FALSE;
+    if (LOWORD(wParam) != IdIpAddress && LOWORD(wParam) != IdTcpPort)
+        return FALSE;
+    takeLanField(panel, LOWORD(wParam));
+    return TRUE;
 }
 
 // The error box the window thread shows itself, without the command channel.
@@ -184,6 +212,28 @@ void changeMethod(HWND window)
     ShowWindow(network ? lanPanel : comPanel, SW_SHOW);
 }
 
+// Start: the fields as they stand (Enter leaves the focus where it is), then
+// the checks that come before anything is sent, then the run.
+void startPressed(HWND window)
+{
+    for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
+        SetDlgItemTextA(window, id, "");
+    takeComField(comPanel);
+    takeLanField(lanPanel, IdIpAddress);
+    takeLanField(lanPanel, IdTcpPort);
+    // While a run is under way Start does nothing: its image is the run's.
+    if (workerRunning(&updateContext))
+        return;
+    // Without its own event no run could wait for the user's answer.
+    if (updateContext.run.commandDone == nullptr) {
+        updateContext.errorCode = ErrCommandChannel;
+        showErrorFromWindow(window);
+    } else if (startChecksPass(window, &updateContext) &&
+               startUpdate(window, &updateContext) == kStartRefused) {
+        showErrorFromWindow(window);
+    }
+}
+
 // Exit and Close end the program, but never under a running update.
 void exitProgram(HWND window)
 {
@@ -201,15 +251,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IdStart:
-            for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
-                SetDlgItemTextA(window, id, "");
-            // Without its own event no run could wait for the user's answer.
-            if (updateContext.run.commandDone == nullptr) {
-                updateContext.errorCode = ErrCommandChannel;
-                showErrorFromWindow(window);
-            } else if (startUpdate(window, &updateContext) == kStartRefused) {
-                showErrorFromWindow(window);
-            }
+            startPressed(window);
             return TRUE;
         case IdExit:
             exitProgram(window);

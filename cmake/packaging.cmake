@@ -1,8 +1,8 @@
 # What `cpack` puts into the packages, named with the project's version:
-# Windows: a zip with KT5CUfirm.exe, the console program kt5cufirm.exe, the
-# README and the licence. Linux: a .tar.gz and a .deb with the console program,
-# kt58sim and kt58mkimage, and the console program's man page once
-# console/kt5cufirm.1 exists.
+# Windows: a zip with KT5CUfirm.exe, the console program kt5cufirm-cli.exe, a
+# README.txt for Windows users (CR LF line ends) and the licence. Linux: a
+# .tar.gz and a .deb with the console program, kt58sim and kt58mkimage, and the
+# console program's man page once console/kt5cufirm.1 exists.
 set(CPACK_PACKAGE_NAME KT5CUfirm)
 set(CPACK_PACKAGE_VENDOR "the KT5CUfirm developers")
 set(CPACK_PACKAGE_CONTACT "the KT5CUfirm developers")
@@ -13,7 +13,9 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 if(WIN32)
   install(TARGETS KT5CUfirm kt5cufirm RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+  configure_file(${CMAKE_SOURCE_DIR}/res/README-windows.txt.in ${CMAKE_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()

@@ -118,7 +118,7 @@ bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool che
     std::snprintf(ctx->imagePath, sizeof ctx->imagePath, "%s", path);
     std::vector<uint8_t> data;
     int failure = 0;
-    std::FILE* file = path[0] != '\0' ? std::fopen(path, "rb") : nullptr;
+    std::FILE* file = path[0] != '\0' ? openForReading(path) : nullptr;
     if (file == nullptr) {
         failure = path[0] != '\0' ? errno : ENAMETOOLONG;
     } else {

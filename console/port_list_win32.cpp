@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "port_list.h"
+#include "serial_link.h"
 
 namespace {
 
@@ -121,5 +122,9 @@ void chooseComPort(UpdateContext* ctx, int number)
 
 std::string chosenPortName(const UpdateContext& ctx)
 {
-    return "COM" + std::to_string(ctx.comPort);
+    // --device COM7 (either case) is COM7, as the link opens it.
+    const int32_t named = ctx.comDevice[0] != '\0' ? comNumberFromName(ctx.comDevice) : ctx.comPort;
+    if (named == 0 && ctx.comDevice[0] != '\0')
+        return ctx.comDevice;
+    return "COM" + std::to_string(named);
 }

@@ -5,12 +5,15 @@
 
 #include "update_context.h"
 
-// Opens and configures the port (Windows "\\.\COM<comPort>"; POSIX comDevice,
-// or /dev/ttyS<comPort - 1> when that is empty) for this program alone.
+// Opens and configures the port (Windows "\\.\COM<comPort>", or comDevice
+// when set: "COM<n>" in either case as COM n, another name as given; POSIX
+// comDevice, or /dev/ttyS<comPort - 1> when that is empty) for this program alone.
 // Nonzero with linkOpen 1 when open; 0 with linkOpen 0 and no port otherwise
 // (POSIX: errno tells why; ENOTSUP for a port that does not show the line
 // settings when they are read back).
 int openSerial(UpdateContext* ctx);
+// Windows: n for a name "COM<n>" in either case (n from 1), else 0.
+int32_t comNumberFromName(const char* name);
 // Applies the line settings to an open port; nonzero when accepted (POSIX:
 // when the port shows them afterwards).
 int configureSerial(PortHandle port);

@@ -7,8 +7,6 @@
 
 namespace {
 
-// "\\.\COM" + 8 digits + the terminating zero.
-constexpr int kPortNameSize = 16;
 constexpr int32_t kLargestPort = 99999999;
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0F
@@ -68,14 +66,32 @@ int readSlice(void* arg, int sliceMs)
 
 } // namespace
 
+int32_t comNumberFromName(const char* name)
+{
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "COM", 3) != CSTR_EQUAL || name[3] == '0')
+        return 0;
+    int32_t number = 0;
+    for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || number > kLargestPort / 10)
+            return 0;
+        number = number * 10 + (*digit - '0');
+    }
+    return number;
+}
+
 int openSerial(UpdateContext* ctx)
 {
     ctx->comHandle = INVALID_HANDLE_VALUE;
+    // A device named "COM<n>" is COM n; another name (\\.\CNCA0) is opened as given.
+    const int32_t named = ctx->comDevice[0] != '\0' ? comNumberFromName(ctx->comDevice) : ctx->comPort;
     // A number that does not fit the name opens nothing.
-    if (ctx->comPort < 0 || ctx->comPort > kLargestPort)
+    if (named < 0 || named > kLargestPort)
         return 0;
-    char name[kPortNameSize];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(ctx->comPort));
+    char name[kPathSize];
+    if (named == 0 && ctx->comDevice[0] != '\0')
+        std::snprintf(name, sizeof name, "%s", ctx->comDevice);
+    else
+        std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(named));
 
     const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -94,6 +94,22 @@ if wanted JapaneseDialogEndToEnd; then
   stop_sim JapaneseDialogEndToEnd "1 complete write" written
 fi
 
+# Refused before anything is sent: the XPort never hears a datagram.
+if wanted MalformedAddressAndPortAreRefused; then
+  start_sim --port 0 --xport
+  drive MalformedAddressAndPortAreRefused
+  stop_sim MalformedAddressAndPortAreRefused "XPort: 0 exchanges" none
+fi
+
+if wanted MissingImageIsRefused; then
+  # A folder with a Japanese name under a Western code page: Unix names in UTF-8.
+  mkdir -p "$work/ファーム"
+  cp "$program" "$work/ファーム/KT5CUfirm.exe"
+  start_sim --port 0 --xport
+  drive MissingImageIsRefused LC_ALL=C.UTF-8 KT_DIALOG_EXE="Z:${work//\//\\}\\ファーム\\KT5CUfirm.exe"
+  stop_sim MissingImageIsRefused "XPort: 0 exchanges" none
+fi
+
 if wanted SerialUpdateStartedWithEnter; then
   start_sim --pty
   pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")

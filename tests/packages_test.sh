@@ -34,8 +34,20 @@ expect_count() {
 if [ "$kind" = windows ]; then
   package=$out/KT5CUfirm-$version-win64.zip
   listing=$(unzip -Z1 "$package")
-  expect "$listing" KT5CUfirm.exe kt5cufirm.exe README.md LICENSE
+  expect "$listing" KT5CUfirm.exe kt5cufirm-cli.exe README.txt LICENSE
   expect_count "$listing" 4
+  # Unpacked into one folder on a file system that ignores case, no file
+  # overwrites another.
+  clash=$(sort -f <<<"$listing" | uniq -di)
+  if [ -n "$clash" ]; then
+    echo "FAIL: $package holds names that differ only in case: $clash" >&2
+    failures=$((failures + 1))
+  fi
+  # The README is for Notepad: every line ends with CR LF.
+  if unzip -p "$package" "*/README.txt" | grep -qv $'\r$' || ! unzip -p "$package" "*/README.txt" | grep -q kt58netcu.hex; then
+    echo "FAIL: README.txt in $package has a line without CR LF or does not name the image" >&2
+    failures=$((failures + 1))
+  fi
 else
   files=(bin/kt5cufirm bin/kt58sim bin/kt58mkimage share/doc/kt5cufirm/README.md share/doc/kt5cufirm/copyright)
   # The man page goes in once the console program has one.
