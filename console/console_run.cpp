@@ -63,7 +63,9 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
         hooks.keeper = keptSetupKeeper();
     }
     // The steps see every exchange and settling wait first, then hand them on.
-    StepLog steps([&view](const std::string& text) { view.sayOnError(text); }, options.verbose, trace,
+    // Its warnings are not errors: --quiet leaves them out.
+    StepLog steps([&view, &options](const std::string& text) { if (!options.quiet) view.sayOnError(text); },
+                  options.verbose, trace,
                   [&view](int milliseconds) { view.showSettling(milliseconds); });
     if (!network)
         steps.watchSerialLine(ctx->comDevice);

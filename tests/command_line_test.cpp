@@ -36,7 +36,8 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         Strings warnings;
     } rows[] = {
         {{}, A::Update, "", {}},
-        {{"--bogus"}, A::Usage, "The following argument was not expected: --bogus", {}},
+        {{"--bogus"}, A::Usage, "unknown option --bogus", {}},
+        {{"stray"}, A::Usage, "The following argument was not expected: stray", {}},
         {{"--com"}, A::Usage, "--com: 1 required", {}},
         {{"--method", "usb"}, A::Usage, "--method is serial or network", {}},
         {{"--com", "0"}, A::Usage, "--com takes a port number from 1", {}},
@@ -96,8 +97,34 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
     }
 }
 
+// An unknown option is named with the table's option nearest to it, when one is near.
+TEST(CommandLine, AnUnknownOptionGetsTheNearestOne)
+{
+    const struct {
+        Strings args;
+        std::string error;
+    } rows[] = {
+        {{"--devcie", "/dev/ttyUSB0"}, "unknown option --devcie; did you mean --device?"},
+        {{"--verbos"}, "unknown option --verbos; did you mean --verbose?"},
+        {{"-y", "--restor-xport", "--ip", "10.0.0.1"}, "unknown option --restor-xport; did you mean --restore-xport?"},
+        {{"--trace-file=t"}, "unknown option --trace-file"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"-x"}, "unknown option -x"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        const CommandLine line = parse(row.args);
+        EXPECT_EQ(line.action, CommandAction::Usage);
+        EXPECT_EQ(line.error, row.error);
+    }
+}
+
 TEST(CommandLine, ValuesAsTaken)
 {
+    EXPECT_FALSE(parse({}).verbose);
+    EXPECT_TRUE(parse({"-v"}).verbose);
+    EXPECT_EQ(parse({"--verbose", "--com", "2"}).arguments, (Strings{"--verbose", "--com", "2"}));
+
     CommandLine line = parse({"--com=3", "--image", "new.hex", "-q", "--trace=run.trace"});
     EXPECT_EQ(line.com, 3);
     EXPECT_TRUE(line.comGiven);
