@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "completions.h"
 
 namespace {
 
@@ -207,6 +208,27 @@ TEST(CommandLine, TheReadmeAndTheManPageListEveryOptionOfTheTable)
     for (size_t at = entries.find("\n.TP\n"); at != std::string::npos; at = entries.find("\n.TP\n", at + 1))
         tags += entries.substr(at + 5, entries.find('\n', at + 5) - at - 5) + "\n";
     EXPECT_EQ(optionNames(tags), tableNames()) << tags;
+}
+
+TEST(CommandLine, TheCompletionsOfferEveryOptionOfTheTable)
+{
+    // bash: the words offered where an option is expected.
+    const std::string bash = bashCompletion();
+    const size_t words = bash.rfind("compgen -W \"");
+    ASSERT_NE(words, std::string::npos);
+    const std::string offered = bash.substr(words + 12, bash.find('"', words + 12) - words - 12);
+    EXPECT_EQ(optionNames(offered), tableNames()) << offered;
+    EXPECT_THAT(bash, ::testing::HasSubstr("    --method)\n        COMPREPLY=($(compgen -W \"serial network\""));
+    EXPECT_THAT(bash, ::testing::HasSubstr("    --image)\n        COMPREPLY=($(compgen -f"));
+
+    // zsh: one spec a line, each naming its option (a pair in braces).
+    const std::string zsh = zshCompletion();
+    std::string specs;
+    std::regex spec(R"(\n  (?:'\*?(--[a-z-]+)[=\[]|'\([^)]*\)'\{(-[a-zA-Z]),(--[a-z-]+)\}'\[))");
+    for (std::sregex_iterator at(zsh.begin(), zsh.end(), spec, std::regex_constants::match_not_null), end; at != end; ++at)
+        for (size_t group = 1; group <= 3; ++group)
+            specs += (*at)[group].str() + " ";
+    EXPECT_EQ(optionNames(specs), tableNames()) << zsh;
 }
 
 } // namespace
