@@ -51,8 +51,8 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     initUpdateContext(ctx);
     ctx->method = line.network ? Network : Serial;
     chooseComPort(ctx, line.com);
-    if (!line.device.empty())
-        std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", line.device.c_str());
+    if (!line.device.empty() && !chooseDevice(ctx, line.device))
+        return usageError("--device " + line.device + ": a serial port is named COMn, e.g. COM3");
     ctx->tcpPort = line.tcpPort;
     std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", line.image.c_str());
     ctx->xportRepair = line.restoreXport ? 1 : 0;
