@@ -340,8 +340,8 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
     EXPECT_EQ(linesStartingWith(yes.err, "").size(), progress.size()) << "nothing else on standard error";
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
 
-    // Quiet: the final line alone.
-    const Outcome quiet = runConsole(serial({"-q", "-y"}));
+    // Quiet: the final line alone, -v or not.
+    const Outcome quiet = runConsole(serial({"-q", "-v", "-y"}));
     EXPECT_EQ(quiet.status, 0) << quiet.err;
     EXPECT_EQ(quiet.out, "Firmware update was complete.\n");
     EXPECT_EQ(quiet.err, "");
