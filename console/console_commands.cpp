@@ -59,7 +59,7 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     ctx->checkOnly = line.check ? 1 : 0;
     setup->options.assumeYes = line.yes;
     setup->options.quiet = line.quiet;
-    setup->options.verbose = line.verbose && !line.quiet;
+    setup->options.verbose = line.verbose;
     setup->options.check = line.check;
     setup->options.xportRepair = line.restoreXport;
     if (line.network && line.action != CommandAction::Fleet) {
