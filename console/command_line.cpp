@@ -1,20 +1,27 @@
 #include "command_line.h"
 
+#include <algorithm>
+
 #include <CLI/CLI.hpp>
 
 #include "host_address.h"
+#include "option_help.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
-    "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q]\n"
-    "                 [--check] [--trace[=FILE]]\n"
-    "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
-    "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
-    "                 [-y] [-q] [--trace[=FILE]]\n"
-    "       kt5cufirm --restore-xport --ip ADDR\n"
-    "       kt5cufirm --list-ports | --help | --version\n";
+// The usage lines; the device's value as the platform names a serial port.
+std::string usageLines()
+{
+    return std::string("Usage: kt5cufirm [--method serial|network] [--com N] [--device ") + platformHelp().deviceValue +
+           "]\n"
+           "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q] [-v]\n"
+           "                 [--check] [--trace[=FILE]]\n"
+           "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
+           "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
+           "                 [-y] [-q] [-v] [--trace[=FILE]]\n"
+           "       kt5cufirm --restore-xport --ip ADDR\n"
+           "       kt5cufirm --list-ports | --help | --version\n";
+}
 
 constexpr const char* kHelpHead =
     "Replaces the firmware of a KT-58 interface with the image kt58netcu.hex.\n"
@@ -23,15 +30,15 @@ constexpr const char* kHelpHead =
 
 constexpr const char* kFleetHead = "\nMany KT-58NET units, one after another (a fleet):\n";
 
-constexpr const char* kHelpTail =
+constexpr const char* kHelpMiddle =
     "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
     "lines with [ADDR] and ends with a summary table on standard output.\n"
     "\n"
     "The image is checked before any device or XPort is touched. Progress goes to\n"
     "standard error: a bar on a terminal, else a line at every 10 %.\n"
-    "Without a terminal and without --yes the answer is No and nothing is erased.\n"
-    "Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops after the current record and puts the\n"
-    "XPort's setup back first; a third one ends the program at once.\n"
+    "Without a terminal and without --yes the answer is No and nothing is erased.\n";
+
+constexpr const char* kHelpTail =
     "\n"
     "Exit status:\n"
     "  0  the update was complete, and a switched XPort was put back (--check: the\n"
@@ -87,12 +94,10 @@ const std::vector<OptionSpec> kOptionTable = {
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
+     ModeSerial | ModeCheck, platformHelp().comHelp, "", ""},
     {"--device", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-     ModeSerial | ModeCheck,
-     "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
-     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
+     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", ""},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -179,6 +184,11 @@ const std::vector<OptionSpec> kOptionTable = {
      [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
      "--stop-on-error\tstop at the first unit not complete or skipped",
      "--keep-going and --stop-on-error apply to a fleet only"},
+    {"-v,--verbose", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->verbose = true; return std::string(); }, kRuns,
+     "-v, --verbose\teach step on standard error with the seconds since the\n"
+     "\tstart: the identify reply, the erase's time, the XPort's\n"
+     "\texchanges and the settling waits", "", ""},
 };
 
 // "--yes" of "-y,--yes".
@@ -322,6 +332,51 @@ void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
     }
 }
 
+// Levenshtein distance of two names.
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+bool isTableName(const std::string& name)
+{
+    for (const OptionSpec& option : optionTable())
+        if (("," + option.names + ",").find("," + name + ",") != std::string::npos)
+            return true;
+    return false;
+}
+
+// The first argument that names no option of the table, with the nearest
+// one; `otherwise` when none is found (a stray value).
+std::string unknownOption(int argc, const char* const* argv, const std::string& otherwise)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--")
+            break;
+        if (argument.size() < 2 || argument[0] != '-')
+            continue;
+        const std::string name = argument.substr(0, argument.find('='));
+        if (isTableName(name) || (name[1] != '-' && isTableName(name.substr(0, 2))))
+            continue;
+        const std::string nearest = nearestOption(name);
+        return "unknown option " + name + (nearest.empty() ? std::string() : "; did you mean " + nearest + "?");
+    }
+    return otherwise;
+}
+
 } // namespace
 
 const std::vector<OptionSpec>& optionTable()
@@ -331,7 +386,8 @@ const std::vector<OptionSpec>& optionTable()
 
 const char* usageText()
 {
-    return kUsage;
+    static const std::string text = usageLines();
+    return text.c_str();
 }
 
 std::string helpText()
@@ -342,12 +398,30 @@ std::string helpText()
     text += kFleetHead;
     for (const OptionSpec& option : optionTable())
         text += helpLines(option.fleetHelp);
-    return text + kHelpTail;
+    return text + kHelpMiddle + platformHelp().interruptHelp + kHelpTail;
+}
+
+std::string nearestOption(const std::string& typed)
+{
+    std::string nearest;
+    size_t best = std::max<size_t>(2, typed.size() / 3) + 1;
+    for (const OptionSpec& option : optionTable())
+        for (size_t at = 0; at <= option.names.size();) {
+            const size_t end = std::min(option.names.find(',', at), option.names.size());
+            const std::string name = option.names.substr(at, end - at);
+            if (const size_t distance = editDistance(typed, name); distance < best && name.size() > 2) {
+                best = distance;
+                nearest = name;
+            }
+            at = end + 1;
+        }
+    return nearest;
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
+    line.arguments.assign(argv + std::min(argc, 1), argv + std::max(argc, 1));
     CLI::App app("", "kt5cufirm");
     // The texts are the program's own (usageText, helpText), in step with the man page.
     app.set_help_flag();
@@ -356,6 +430,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
         declare(app, optionTable()[i], &typed[i]);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError& error) {
+        return usage(line, unknownOption(argc, argv, error.what()));
     } catch (const std::exception& error) {
         return usage(line, error.what());
     }

@@ -40,6 +40,8 @@ struct CommandLine {
     bool restoreXport = false;    // --restore-xport
     bool trace = false;           // --trace[=FILE]
     std::string traceFile;        // empty: standard error
+    bool verbose = false;         // --verbose, -v: each step with its time
+    std::vector<std::string> arguments;  // as typed, without the program's name (a trace file's header)
     std::string error;            // Usage: why
     std::vector<std::string> warnings;  // options that do not apply to the chosen run
 };
@@ -87,3 +89,7 @@ CommandLine parseCommandLine(int argc, const char* const* argv);
 // The usage lines (short) and the whole --help text.
 const char* usageText();
 std::string helpText();
+
+// The option of the table nearest to `typed` (an unknown option, without a
+// value) by edit distance; empty when none is near.
+std::string nearestOption(const std::string& typed);

@@ -51,14 +51,15 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     initUpdateContext(ctx);
     ctx->method = line.network ? Network : Serial;
     chooseComPort(ctx, line.com);
-    if (!line.device.empty())
-        std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", line.device.c_str());
+    if (!line.device.empty() && !chooseDevice(ctx, line.device))
+        return usageError("--device " + line.device + ": a serial port is named COMn, e.g. COM3");
     ctx->tcpPort = line.tcpPort;
     std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", line.image.c_str());
     ctx->xportRepair = line.restoreXport ? 1 : 0;
     ctx->checkOnly = line.check ? 1 : 0;
     setup->options.assumeYes = line.yes;
     setup->options.quiet = line.quiet;
+    setup->options.verbose = line.verbose;
     setup->options.check = line.check;
     setup->options.xportRepair = line.restoreXport;
     if (line.network && line.action != CommandAction::Fleet) {
@@ -89,10 +90,12 @@ int prepareOutput(const CommandLine& line, RunSetup* setup)
         sayLine(stderr, TextWarning, {warning});
     setup->options.interactive = isTerminal(stdin);
     // A trace on the terminal shares its lines with the progress: plain lines then.
-    setup->options.progressBar = isTerminal(stderr) && !traceOnStandardError;
+    setup->options.progressBar = isTerminal(stderr) && !traceOnStandardError && enableLineRedraw(stderr);
     if (line.trace)
         setup->trace = std::make_unique<TraceLog>(setup->traceFile ? setup->traceFile.get() : stderr,
                                                   traceOnStandardError ? terminalColumns(stderr) : 0);
+    if (setup->traceFile)
+        setup->trace->writeHeader(line.arguments);
     return 0;
 }
 
@@ -173,7 +176,7 @@ void prepareConsoleTexts()
 
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "kt5cufirm: %s\n%s", message.c_str(), usageText());
+    std::fprintf(stderr, "kt5cufirm: %s\nsee kt5cufirm --help\n", message.c_str());
     return kExitUsage;
 }
 

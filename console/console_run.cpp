@@ -7,6 +7,7 @@
 #include "kept_setup.h"
 #include "run_hooks.h"
 #include "sockets.h"
+#include "step_log.h"
 #include "terminal.h"
 #include "trace_log.h"
 #include "xport_setup.h"
@@ -61,12 +62,17 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
             return result;
         hooks.keeper = keptSetupKeeper();
     }
-    if (trace != nullptr) {
-        hooks.trace = TraceLog::hook;
-        hooks.traceContext = trace;
-    }
-    hooks.settle = ConsoleView::settleHook;
-    hooks.settleContext = &view;
+    // The steps see every exchange and settling wait first, then hand them on.
+    // Its warnings are not errors: --quiet leaves them out.
+    StepLog steps([&view, &options](const std::string& text) { if (!options.quiet) view.sayOnError(text); },
+                  options.verbose, trace,
+                  [&view](int milliseconds) { view.showSettling(milliseconds); });
+    if (!network)
+        steps.watchSerialLine(ctx->comDevice);
+    hooks.trace = StepLog::traceHook;
+    hooks.traceContext = &steps;
+    hooks.settle = StepLog::settleHook;
+    hooks.settleContext = &steps;
     ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view);
     ctx->hooks = nullptr;

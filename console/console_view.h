@@ -19,6 +19,7 @@ struct ConsoleOptions {
     bool interactive = false;    // standard input is a terminal
     bool progressBar = false;    // standard error is a terminal: a bar redrawn in place
     bool quiet = false;          // --quiet: errors and the final line only
+    bool verbose = false;        // --verbose: each step with its time (--quiet wins)
     bool check = false;          // --check with a device: the run declines without asking
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it

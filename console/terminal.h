@@ -10,6 +10,10 @@
 bool isTerminal(std::FILE* stream);
 // The width of the terminal behind `stream`; 0 when it is none.
 int terminalColumns(std::FILE* stream);
+// Whether the terminal behind `stream` redraws a line in place from the
+// escape sequences the progress bar writes (on Windows, once its virtual
+// terminal processing is turned on here); false: plain lines then.
+bool enableLineRedraw(std::FILE* stream);
 
 // One line typed on standard input, without its line end; an interrupt or the
 // input's end ends it (as an empty answer).

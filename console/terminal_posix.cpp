@@ -21,6 +21,12 @@ int terminalColumns(std::FILE* stream)
     return size.ws_col > 0 ? size.ws_col : 80;
 }
 
+bool enableLineRedraw(std::FILE* stream)
+{
+    // A POSIX terminal takes the escape sequences as they are.
+    return isTerminal(stream);
+}
+
 std::string readAnswerLine()
 {
     // Short polls, so that an interrupt ends the question even when it came

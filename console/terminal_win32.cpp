@@ -70,6 +70,17 @@ int terminalColumns(std::FILE* stream)
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+bool enableLineRedraw(std::FILE* stream)
+{
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (!GetConsoleMode(handle, &mode))
+        return false;
+    if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0)
+        return true;
+    return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 std::string readAnswerLine()
 {
     // Ctrl-C ends the console's read with nothing: the answer is No.

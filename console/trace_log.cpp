@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kt_version.h"
+
 namespace {
 
 std::string peerText(const sockaddr_in* peer)
@@ -97,4 +99,29 @@ void TraceLog::write(const TraceRecord& record)
 void TraceLog::hook(void* context, const TraceRecord& record)
 {
     static_cast<TraceLog*>(context)->write(record);
+}
+
+std::string TraceLog::header(const std::vector<std::string>& arguments, std::time_t now)
+{
+    std::string command = "kt5cufirm";
+    for (const std::string& argument : arguments) {
+        if (!argument.empty() && argument.find_first_of(" \t'\"") == std::string::npos) {
+            command += " " + argument;
+            continue;
+        }
+        std::string quoted = "'";
+        for (const char c : argument)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += " " + quoted + "'";
+    }
+    char date[64] = "";
+    if (const std::tm* utc = std::gmtime(&now))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S UTC", utc);
+    return "# kt5cufirm " KT_VERSION_TEXT " trace\n# command line: " + command + "\n# started: " + date + "\n";
+}
+
+void TraceLog::writeHeader(const std::vector<std::string>& arguments)
+{
+    std::fputs(header(arguments, std::time(nullptr)).c_str(), out_);
+    std::fflush(out_);
 }

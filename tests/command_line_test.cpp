@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "completions.h"
 
 namespace {
 
@@ -36,7 +37,8 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         Strings warnings;
     } rows[] = {
         {{}, A::Update, "", {}},
-        {{"--bogus"}, A::Usage, "The following argument was not expected: --bogus", {}},
+        {{"--bogus"}, A::Usage, "unknown option --bogus", {}},
+        {{"stray"}, A::Usage, "The following argument was not expected: stray", {}},
         {{"--com"}, A::Usage, "--com: 1 required", {}},
         {{"--method", "usb"}, A::Usage, "--method is serial or network", {}},
         {{"--com", "0"}, A::Usage, "--com takes a port number from 1", {}},
@@ -96,8 +98,34 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
     }
 }
 
+// An unknown option is named with the table's option nearest to it, when one is near.
+TEST(CommandLine, AnUnknownOptionGetsTheNearestOne)
+{
+    const struct {
+        Strings args;
+        std::string error;
+    } rows[] = {
+        {{"--devcie", "/dev/ttyUSB0"}, "unknown option --devcie; did you mean --device?"},
+        {{"--verbos"}, "unknown option --verbos; did you mean --verbose?"},
+        {{"-y", "--restor-xport", "--ip", "10.0.0.1"}, "unknown option --restor-xport; did you mean --restore-xport?"},
+        {{"--trace-file=t"}, "unknown option --trace-file"},
+        {{"--bogus"}, "unknown option --bogus"},
+        {{"-x"}, "unknown option -x"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args));
+        const CommandLine line = parse(row.args);
+        EXPECT_EQ(line.action, CommandAction::Usage);
+        EXPECT_EQ(line.error, row.error);
+    }
+}
+
 TEST(CommandLine, ValuesAsTaken)
 {
+    EXPECT_FALSE(parse({}).verbose);
+    EXPECT_TRUE(parse({"-v"}).verbose);
+    EXPECT_EQ(parse({"--verbose", "--com", "2"}).arguments, (Strings{"--verbose", "--com", "2"}));
+
     CommandLine line = parse({"--com=3", "--image", "new.hex", "-q", "--trace=run.trace"});
     EXPECT_EQ(line.com, 3);
     EXPECT_TRUE(line.comGiven);
@@ -180,6 +208,27 @@ TEST(CommandLine, TheReadmeAndTheManPageListEveryOptionOfTheTable)
     for (size_t at = entries.find("\n.TP\n"); at != std::string::npos; at = entries.find("\n.TP\n", at + 1))
         tags += entries.substr(at + 5, entries.find('\n', at + 5) - at - 5) + "\n";
     EXPECT_EQ(optionNames(tags), tableNames()) << tags;
+}
+
+TEST(CommandLine, TheCompletionsOfferEveryOptionOfTheTable)
+{
+    // bash: the words offered where an option is expected.
+    const std::string bash = bashCompletion();
+    const size_t words = bash.rfind("compgen -W \"");
+    ASSERT_NE(words, std::string::npos);
+    const std::string offered = bash.substr(words + 12, bash.find('"', words + 12) - words - 12);
+    EXPECT_EQ(optionNames(offered), tableNames()) << offered;
+    EXPECT_THAT(bash, ::testing::HasSubstr("    --method)\n        COMPREPLY=($(compgen -W \"serial network\""));
+    EXPECT_THAT(bash, ::testing::HasSubstr("    --image)\n        COMPREPLY=($(compgen -f"));
+
+    // zsh: one spec a line, each naming its option (a pair in braces).
+    const std::string zsh = zshCompletion();
+    std::string specs;
+    std::regex spec(R"(\n  (?:'\*?(--[a-z-]+)[=\[]|'\([^)]*\)'\{(-[a-zA-Z]),(--[a-z-]+)\}'\[))");
+    for (std::sregex_iterator at(zsh.begin(), zsh.end(), spec, std::regex_constants::match_not_null), end; at != end; ++at)
+        for (size_t group = 1; group <= 3; ++group)
+            specs += (*at)[group].str() + " ";
+    EXPECT_EQ(optionNames(specs), tableNames()) << zsh;
 }
 
 } // namespace

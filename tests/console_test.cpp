@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -35,6 +36,7 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using ::testing::Contains;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -248,7 +250,6 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         int status;
         ::testing::Matcher<const std::string&> out, err;
     };
-    const auto usage = HasSubstr("Usage: kt5cufirm");
     const std::string noDevice = "/nonexistent/tty";
     const std::string sample = KT_SAMPLE_IMAGE;
     const ScratchDir scratch;
@@ -259,7 +260,7 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
     const std::string japaneseErr = "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")" + noSuchFile +
                                     "kt5cufirm: デバイスは変更されていません。\n";
     const Case cases[] = {
-        {{"--bogus"}, {}, 2, "", usage},
+        {{"--devcie", "x"}, {}, 2, "", "kt5cufirm: unknown option --devcie; did you mean --device?\nsee kt5cufirm --help\n"},
         {{"--com=0"}, {}, 2, "", StartsWith("kt5cufirm: --com takes a port number from 1\n")},
         {{"--method", "network"}, {}, 2, "", StartsWith("kt5cufirm: --method network needs --ip ADDR\n")},
         {{"--ip=999.1.1.1"}, {}, 2, "", StartsWith("kt5cufirm: --ip 999.1.1.1 is not an IPv4 address: 999 is not a number from 0 to 255\n")},
@@ -339,8 +340,8 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
     EXPECT_EQ(linesStartingWith(yes.err, "").size(), progress.size()) << "nothing else on standard error";
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
 
-    // Quiet: the final line alone.
-    const Outcome quiet = runConsole(serial({"-q", "-y"}));
+    // Quiet: the final line alone, -v or not.
+    const Outcome quiet = runConsole(serial({"-q", "-v", "-y"}));
     EXPECT_EQ(quiet.status, 0) << quiet.err;
     EXPECT_EQ(quiet.out, "Firmware update was complete.\n");
     EXPECT_EQ(quiet.err, "");
@@ -435,12 +436,21 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
     ASSERT_TRUE(xport.start());
     const std::string traceFile = (scratch.path() / "trace.txt").string();
     // A host name, resolved once before anything is sent.
-    const Outcome outcome = runConsole({"--method", "network", "--ip", "localhost", "--tcp-port",
-                                        std::to_string(net.port()), "--image", imageFile, "--yes",
-                                        "--trace=" + traceFile});
+    const Strings args = {"--method", "network", "--ip", "localhost", "--tcp-port", std::to_string(net.port()),
+                          "--image", imageFile, "--yes", "--trace=" + traceFile, "-v"};
+    const Outcome outcome = runConsole(args);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(net.memory().bytes, imageMemory(image));
-    const std::string trace = readFile(traceFile);
+    std::string trace = readFile(traceFile);
+    // The header: the program, the command line and the date and time.
+    const std::string command = "# command line: kt5cufirm " + [&args] {
+        std::string joined;
+        for (const std::string& arg : args)
+            joined += (joined.empty() ? "" : " ") + arg;
+        return joined;
+    }() + "\n";
+    EXPECT_THAT(trace, StartsWith("# kt5cufirm " KT_VERSION_TEXT " trace\n" + command + "# started: 20"));
+    trace.erase(0, trace.find("\n", trace.find("# started: ")) + 1);
     // The bytes of one line, from its hex column.
     const auto bytesOf = [](const std::string& line) {
         std::vector<uint8_t> bytes;
@@ -469,6 +479,33 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
         ASSERT_EQ(exchanges[i].replies.size(), 1u);
         EXPECT_EQ(bytesOf(udpLines[2 * i + 1]), exchanges[i].replies[0]) << udpLines[2 * i + 1];
     }
+    // -v: the identify reply, the erase's time, each XPort exchange with its
+    // peer and its reply's length, the settling waits; the seconds in order.
+    const Strings steps = linesStartingWith(outcome.err, "   ");
+    Strings xportSteps;
+    double last = 0;
+    for (const std::string& step : steps) {
+        const double seconds = std::stod(step);
+        EXPECT_GE(seconds, last) << step;
+        last = seconds;
+        EXPECT_THAT(step, ::testing::MatchesRegex(" +[0-9]+\\.[0-9]{3} s .*")) << step;
+        if (step.find(" XPort ") != std::string::npos && step.find(" settling") == std::string::npos)
+            xportSteps.push_back(step.substr(step.find(" XPort ")));
+    }
+    EXPECT_THAT(steps, Contains(HasSubstr(" identify: the device replied 4D 01 00 01 (4 bytes) in ")));
+    EXPECT_THAT(steps, Contains(::testing::MatchesRegex(".* erase: the device erased its firmware and replied in [0-9]+ ms")));
+    EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const std::string& step) {
+                  return step.find(" XPort settling: waiting ") != std::string::npos;
+              }), 2) << outcome.err;
+    ASSERT_EQ(xportSteps.size(), exchanges.size()) << outcome.err;
+    for (size_t i = 0; i < exchanges.size(); ++i) {
+        const uint8_t code = exchanges[i].request.at(3);
+        const std::string kind = code == 0xF6 ? "query" : code == 0xF8 ? "get" : code == 0xFA ? "put" : "?";
+        EXPECT_THAT(xportSteps[i], ::testing::MatchesRegex(" XPort " + kind +
+                                                           " 127\\.0\\.0\\.1:30718: a reply of " +
+                                                           std::to_string(exchanges[i].replies[0].size()) +
+                                                           " bytes in [0-9]+ ms"));
+    }
     // The device: every request followed by its reply; the records in order.
     const DeviceCounters counters = net.counters();
     ASSERT_EQ(linkLines.size(), 2u * static_cast<size_t>(counters.requests)) << trace;
@@ -489,6 +526,23 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
     ASSERT_EQ(records.size(), served.size());
     for (size_t i = 0; i < records.size(); ++i)
         EXPECT_THAT(records[i], StartsWith(served[i])) << i;
+}
+
+// An adapter that holds each reply for its latency timer: the first records'
+// round trips give it away, once. A line without it says nothing (above).
+TEST_F(ConsoleRun, RepliesHeldBackByTheAdapterAreNamedOnce)
+{
+    DeviceEmulatorOptions options;
+    options.replyLatencyMs = 50;
+    DeviceEmulator slow(options);
+    ASSERT_TRUE(slow.startPty());
+    const Outcome outcome = runConsole({"--device", slow.ptyPath(), "--image", imageFile, "--yes"});
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    const Strings warned = linesStartingWith(outcome.err, "kt5cufirm: warning: ");
+    ASSERT_EQ(warned.size(), 1u) << outcome.err;
+    EXPECT_THAT(warned[0], ::testing::MatchesRegex("kt5cufirm: warning: the device's replies take [0-9]+ ms \\(the median "
+                                                   "of the first 16 records\\) where the line needs about [0-9] ms: the "
+                                                   "serial adapter's latency is likely the cause"));
 }
 
 TEST_F(ConsoleRun, OnATerminalTheUserAnswers)

@@ -1,0 +1,15 @@
+#include "option_help.h"
+
+const PlatformHelp& platformHelp()
+{
+    static const PlatformHelp help = {
+        "COMn",
+        "--com N\tserial port COM N; default 1",
+        "--device COMn\tserial port to use instead, by its name, e.g. COM12\n"
+        "\t(see --list-ports)",
+        "Ctrl-C, Ctrl-Break or closing the console window stops after the current\n"
+        "record and puts the XPort's setup back first; a third one ends the program\n"
+        "at once.\n",
+    };
+    return help;
+}
