@@ -41,16 +41,34 @@ KeptSetupFound KeptSetup::open(const char* ipText)
     if (!makeStateFolder(folder_, &reason_))
         return KeptSetupFound::NoPlace;
     const std::string lockPath = statePath(folder_, "xport-" + address_ + ".lock");
-    const StateLock::Result locked = lock_.take(lockPath, &holder_, &reason_);
-    if (locked != StateLock::Taken) {
-        path_ = lockPath;
-        return locked == StateLock::Busy ? KeptSetupFound::Locked : KeptSetupFound::NoPlace;
-    }
     path_ = statePath(folder_, "xport-" + address_ + ".setup");
+    const StateLock::Result locked = lock_.take(lockPath, &holder_, &reason_);
+    if (locked == StateLock::Busy) {
+        path_ = lockPath;
+        return KeptSetupFound::Locked;
+    }
+    if (locked == StateLock::Failed)
+        return lockFailed(lockPath);
     const KeptSetupFound found = readRecord();
     if (found == KeptSetupFound::Unreadable)
         close();
     return found;
+}
+
+// Without the lock, a record there (one left by a run of another user, say)
+// still means the XPort may hold the switched setup.
+KeptSetupFound KeptSetup::lockFailed(const std::string& lockPath)
+{
+    const std::string why = reason_;
+    std::vector<uint8_t> record;
+    if (readStateFile(path_, kReadLimit, &record, &reason_) == StateRead::Missing) {
+        path_ = lockPath;
+        reason_ = why;
+        return KeptSetupFound::NoPlace;
+    }
+    if (reason_.empty())
+        reason_ = "its lock " + lockPath + " cannot be taken: " + why;
+    return KeptSetupFound::Unreadable;
 }
 
 KeptSetupFound KeptSetup::readRecord()

@@ -59,6 +59,7 @@ private:
     static int keep(void* context, const uint8_t* setup, uint8_t* originalByte);
     static void forget(void* context);
     KeptSetupFound readRecord();
+    KeptSetupFound lockFailed(const std::string& lockPath);
     void note(KeptSetupNote what, const std::string& where, const std::string& why);
 
     bool restoreFailedSwitch_;
