@@ -15,6 +15,7 @@
 #include "sockets.h"
 #include "texts.h"
 #include "update_sequence.h"
+#include "worker_thread.h"
 
 HINSTANCE instanceHandle = nullptr;
 HWND comPanel = nullptr;
@@ -235,7 +236,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
             if (updateContext.run.commandDone == nullptr) {
                 updateContext.errorCode = ErrCommandChannel;
                 showErrorFromWindow(window);
-            } else if (holdXportAddress(window)) {
+            } else if (!workerRunning(&updateContext) && holdXportAddress(window)) {
                 const int started = startUpdate(window, &updateContext);
                 if (started != 1)
                     keptSetup.close();
