@@ -9,8 +9,10 @@
 #include "command_channel_win32.h"
 #include "com_ports.h"
 #include "command_view.h"
+#include "kept_setup.h"
 #include "panel_input.h"
 #include "protocol_waits.h"
+#include "run_hooks.h"
 #include "sockets.h"
 #include "start_checks.h"
 #include "texts.h"
@@ -167,6 +169,32 @@ void showErrorFromWindow(HWND window)
                 MB_ICONERROR | MB_OK);
 }
 
+// The XPort's true setup, kept as the console keeps it, in the same file;
+// a switch that fails is left for the next run to put back, as before.
+KeptSetup keptSetup(false);
+RunHooks keeperHooks;
+
+// A network run holds its address from Start to its final line. A kept
+// record that cannot be used, or another run on the address, refuses the
+// run before anything is sent, with the XPort's error box.
+bool holdXportAddress(HWND window)
+{
+    updateContext.hooks = nullptr;
+    if (updateContext.method != Network || updateContext.ipText[0] == '\0' || updateContext.tcpPort == 0)
+        return true;  // the start's own refusals come first
+    const KeptSetupFound found = keptSetup.open(updateContext.ipText);
+    if (found != KeptSetupFound::None && found != KeptSetupFound::Kept) {
+        keptSetup.close();
+        updateContext.errorCode = ErrXportChange;
+        showErrorFromWindow(window);
+        return false;
+    }
+    keeperHooks.keeper = keptSetup.keeper();
+    keeperHooks.keeperContext = &keptSetup;
+    updateContext.hooks = &keeperHooks;
+    return true;
+}
+
 // Shortened test waits are never silent: the title says so.
 void applyTestWaits(HWND window)
 {
@@ -228,9 +256,12 @@ void startPressed(HWND window)
     if (updateContext.run.commandDone == nullptr) {
         updateContext.errorCode = ErrCommandChannel;
         showErrorFromWindow(window);
-    } else if (startChecksPass(window, &updateContext) &&
-               startUpdate(window, &updateContext) == kStartRefused) {
-        showErrorFromWindow(window);
+    } else if (startChecksPass(window, &updateContext) && holdXportAddress(window)) {
+        const int started = startUpdate(window, &updateContext);
+        if (started != 1)
+            keptSetup.close();
+        if (started == kStartRefused)
+            showErrorFromWindow(window);
     }
 }
 
@@ -269,7 +300,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case kUpdateCommandMessage: {
         DialogView view(window);
-        return handleUpdateCommand(window, view, &updateContext, wParam, lParam);
+        const INT_PTR handled = handleUpdateCommand(window, view, &updateContext, wParam, lParam);
+        if ((wParam & 0xFFFF) == CmdFinished)
+            keptSetup.close();  // the restore is done: the address is free
+        return handled;
     }
     default:
         return FALSE;

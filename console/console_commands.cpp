@@ -158,9 +158,11 @@ int runSingle(const CommandLine& line, RunSetup& setup)
 {
     const std::string address = setup.ctx->ipText;
     const RunResult run = runOne(setup.ctx, setup.options, setup.trace.get());
-    if (run.start == RunStart::NothingToRestore)
+    // A repair that found nothing to do or could not start has said why.
+    if (run.start == RunStart::NothingToRestore ||
+        (line.restoreXport && (run.start == RunStart::Locked || run.start == RunStart::CannotKeep)))
         return kExitNotChanged;
-    if (line.check && !run.errorShown && !run.outcome.xportNotPutBack && !run.outcome.erased)
+    if (line.check && run.start == RunStart::Ran && !run.errorShown && !run.outcome.xportNotPutBack && !run.outcome.erased)
         return kExitComplete;
     return finishRun(run.outcome, address);
 }

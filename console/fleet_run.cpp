@@ -101,7 +101,9 @@ void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOpt
     options.address = addressAsNamed(unit->host, unit->address);
     const RunResult run = runOne(ctx, options, trace);
     if (run.start != RunStart::Ran) {
-        unit->result = UnitResult::FailedBeforeErase;
+        // Nothing was sent; an unusable kept record leaves the XPort's state unknown.
+        unit->result = run.start == RunStart::KeptUnusable ? UnitResult::XportNotRestored : UnitResult::FailedBeforeErase;
+        say(options.linePrefix + stateLine(run.outcome, unit->address));
         return;
     }
     unit->result = unitResult(UnitRun{run.outcome.xportNotPutBack, run.outcome.erased, run.outcome.written,

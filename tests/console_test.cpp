@@ -21,6 +21,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -28,6 +29,7 @@
 
 #include "device_emulator.h"
 #include "kt_version.h"
+#include "process_run.h"
 #include "test_support.h"
 #include "xport_emulator.h"
 
@@ -860,8 +862,128 @@ TEST_F(ConsoleStops, ASetupThatCannotBeKeptStopsTheRunBeforeTheSwitch)
     EXPECT_THAT(outcome.err, StartsWith("kt5cufirm: the XPort's setup cannot be kept in "));
     EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed.");
     ASSERT_TRUE(xport.sync(2s));
-    EXPECT_EQ(xport.exchanges().size(), 2u) << "query and get setup only";
+    EXPECT_EQ(xport.exchanges().size(), 0u) << "no place for the address's lock: nothing is sent";
     EXPECT_EQ(device.counters().connections, 0);
+}
+
+// A kept record that cannot be read or is not one stops a single run, a
+// fleet's unit and a repair before anything is sent, and stays as it is.
+TEST_F(ConsoleStops, AKeptRecordThatCannotBeUsedStopsTheRunWithStatus4)
+{
+    enum Run { Single, Fleet, Repair };
+    struct Case {
+        std::string record;  // empty: a folder at the record's path
+        Run run;
+        std::string reason;
+    };
+    const std::string stateLine = "kt5cufirm: the device was not changed; the XPort's setup could not be put back: "
+                                  "run kt5cufirm --restore-xport --ip 127.0.0.1.";
+    const Case cases[] = {
+        {"", Single, "it is a folder, not a file"},
+        {std::string(5, '\2'), Fleet, "it holds 5 bytes, not 124"},
+        {std::string(200, '\2'), Repair, "it is longer than 124 bytes"},
+        {"", Repair, "it is a folder, not a file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason + " " + std::to_string(c.run));
+        DeviceEmulator device;
+        ASSERT_TRUE(device.startTcp());
+        XportEmulator xport(XportEmulatorOptions{});
+        ASSERT_TRUE(xport.start());
+        std::filesystem::create_directories(c.record.empty() ? std::filesystem::path(keptSetupFile())
+                                                             : std::filesystem::path(keptSetupFile()).parent_path());
+        if (!c.record.empty())
+            std::ofstream(keptSetupFile(), std::ios::binary) << c.record;
+        const std::string label = "127.0.0.1:" + std::to_string(device.port());
+        const Outcome outcome =
+            runConsole(c.run == Single ? network(device)
+                       : c.run == Fleet ? Strings{"--hosts", scratch.write("hosts", label + "\n").string(),
+                                                  "--image", imageFile, "--yes"}
+                                        : Strings{"--restore-xport", "--ip", "127.0.0.1"});
+        EXPECT_EQ(outcome.status, 4) << outcome.err;
+        EXPECT_THAT(outcome.err, HasSubstr("kt5cufirm: the kept XPort setup " + keptSetupFile() + " cannot be used (" +
+                                           c.reason + "), so nothing was sent; "));
+        const std::string expected = c.run == Repair ? "kt5cufirm: the XPort's setup could not be put back: "
+                                                       "run kt5cufirm --restore-xport --ip 127.0.0.1."
+                                     : c.run == Fleet ? "[" + label + "] " + stateLine
+                                                      : stateLine;
+        EXPECT_THAT(outcome.err, HasSubstr(expected + "\n"));
+        ASSERT_TRUE(xport.sync(2s));
+        EXPECT_EQ(xport.exchanges().size(), 0u);
+        EXPECT_EQ(device.counters().connections, 0);
+        EXPECT_EQ(c.record.empty() ? "" : readFile(keptSetupFile()), c.record) << "the record stays as it was";
+        std::filesystem::remove_all(keptSetupFile());
+    }
+}
+
+// The reviewer's case: a run as root (sudo -E) killed after the switch
+// leaves a record only root can read. The user's next run stops with 4 and
+// leaves it; root's repair then puts the true byte back.
+TEST_F(ConsoleStops, ARecordAnotherUserLeftStopsTheRunAndStays)
+{
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs root and setpriv to run as another user";
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    ConsoleProcess killed(network(device), {}, "2000,3000");
+    ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // the switch's put is in
+    kill(killed.pid(), SIGKILL);
+    killed.wait();
+    ASSERT_TRUE(kept());
+    using std::filesystem::perms;
+    for (const auto& open : {stateHome().path(), scratch.path()})
+        std::filesystem::permissions(open, perms::owner_all | perms::group_read | perms::group_exec |
+                                               perms::others_read | perms::others_exec);
+    std::filesystem::permissions(imageFile, perms::owner_read | perms::owner_write | perms::others_read);
+    Strings asNobody = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", KT5CUFIRM_PATH};
+    const Strings args = network(device);
+    asNobody.insert(asNobody.end(), args.begin(), args.end());
+    const ProcessResult user = runProcess(
+        asNobody, {"LC_ALL=C", "KT5CUFIRM_TEST_WAITS=300,20", "XDG_STATE_HOME=" + stateHome().path().string()});
+    EXPECT_EQ(user.status, 4) << user.err;
+    EXPECT_THAT(user.err, HasSubstr(keptSetupFile() + " cannot be used (Permission denied), so nothing was sent"));
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 3u) << "the user's run sent nothing";
+    EXPECT_EQ(xport.record()[21], 8);
+    ASSERT_TRUE(kept());
+
+    const Outcome repair = runConsole({"--restore-xport", "--ip", "127.0.0.1"});
+    EXPECT_EQ(repair.status, 0) << repair.err;
+    EXPECT_EQ(xport.record()[21], 2);
+    EXPECT_FALSE(kept());
+}
+
+// Two runs for one address started together: one works, the other stops at
+// once saying which process holds the address; the XPort ends at its byte.
+TEST_F(ConsoleStops, TwoRunsForOneAddressAtOnceOneWorksTheOtherStops)
+{
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    ConsoleProcess first(network(device), {}, "300,1000");
+    ConsoleProcess second(network(device), {}, "300,1000");
+    const pid_t pids[] = {first.pid(), second.pid()};
+    const Outcome outcomes[] = {first.wait(), second.wait()};
+    const int stopped = outcomes[0].status == 1 ? 0 : 1;
+    EXPECT_EQ(outcomes[stopped].status, 1) << outcomes[stopped].err;
+    EXPECT_EQ(outcomes[1 - stopped].status, 0) << outcomes[1 - stopped].err;
+    std::smatch holder;
+    ASSERT_TRUE(std::regex_search(outcomes[stopped].err, holder,
+                                  std::regex("another run (\\(process (\\d+)\\) )?is working on the XPort at "
+                                             "127\\.0\\.0\\.1, so nothing was sent")))
+        << outcomes[stopped].err;
+    if (holder[2].matched) {  // none while the holder has yet to write its id
+        EXPECT_EQ(std::stoi(holder[2]), pids[1 - stopped]);
+    }
+    EXPECT_EQ(outcomes[stopped].lastErrLine(), "kt5cufirm: the device was not changed.");
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 6u);
+    EXPECT_EQ(xport.record()[21], 2);
+    EXPECT_EQ(device.counters().completeWrites, 1);
+    EXPECT_FALSE(kept());
 }
 
 } // namespace

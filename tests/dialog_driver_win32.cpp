@@ -594,6 +594,49 @@ TEST(Dialog, MissingImageIsRefused)
     expectRefused(app, 27, path.substr(0, path.find_last_of(L'\\') + 1) + L"kt58netcu.hex");
 }
 
+// A kept XPort record that cannot be used (a folder at its path) refuses
+// Start with the XPort's error box: nothing is sent, no run starts.
+TEST(Dialog, UnusableKeptRecordRefusesStart)
+{
+    const std::wstring folder = std::wstring(_wgetenv(L"LOCALAPPDATA")) + L"\\kt5cufirm";
+    const std::wstring record = folder + L"\\xport-127.0.0.1.setup";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(record.c_str(), nullptr));
+    Program app;
+    ASSERT_TRUE(app.ready());
+    app.chooseNetwork(L"127.0.0.1");
+    Program::click(GetDlgItem(app.dialog, IdStart));
+    HWND box = app.messageBox();
+    EXPECT_NE(box, nullptr) << "no error box";
+    if (box != nullptr) {
+        EXPECT_TEXT(caption(box), text(30));
+        EXPECT_TEXT(boxText(box), text(13));
+        EXPECT_EQ(app.enabled(), kAllEnabled) << "no run started";
+        Program::click(GetDlgItem(box, IDOK));
+        EXPECT_TRUE(waitUntil([&] { return app.findDialog(app.dialog) == nullptr; }));
+    }
+    RemoveDirectoryW(record.c_str());
+    EXPECT_TEXT(app.status(), L"");
+    Program::click(GetDlgItem(app.dialog, IdExit));
+    expectEndsWithExitCode0(app);
+}
+
+// A network run ended by force at its question, after the switch: the
+// XPort's true setup stays kept for the next run of either program (the
+// script puts it back with kt5cufirm --restore-xport).
+TEST(Dialog, KilledAfterTheSwitch)
+{
+    Program app;
+    ASSERT_TRUE(app.ready());
+    app.chooseNetwork(L"127.0.0.1");
+    Program::click(GetDlgItem(app.dialog, IdStart));
+    ASSERT_NE(app.messageBox(), nullptr) << "no confirmation box";
+    EXPECT_NE(GetFileAttributesW((std::wstring(_wgetenv(L"LOCALAPPDATA")) +
+                                  L"\\kt5cufirm\\xport-127.0.0.1.setup").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "the setup is kept";
+}  // the program is ended by force here
+
 // KT-58CU on a COM port: the port typed in lower case, Start pressed with
 // Enter while the field keeps the focus, a close request while the question
 // is open.

@@ -66,7 +66,7 @@ int keepSavedSetup(UpdateContext* ctx)
         return 1;
     uint8_t* savedSetup = ctx->run.xport.savedSetup;
     uint8_t original = savedSetup[kSwitchedByte];
-    if (!keeper->keep(ctx, savedSetup, &original))
+    if (!keeper->keep(ctx->hooks->keeperContext, savedSetup, &original))
         return 0;
     savedSetup[kSwitchedByte] = original;
     return 1;
@@ -147,7 +147,7 @@ int restoreXport(WindowHandle window, UpdateContext* ctx)
     ctx->xportChanged = 0;
     const XportSetupKeeper* keeper = setupKeeper(ctx);
     if (keeper != nullptr && keeper->forget != nullptr)
-        keeper->forget(ctx);
+        keeper->forget(ctx->hooks->keeperContext);
     return 1;
 }
 
