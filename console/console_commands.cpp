@@ -15,6 +15,7 @@
 #include "host_address.h"
 #include "image_diagnosis.h"
 #include "image_file.h"
+#include "interrupts.h"
 #include "kt_version.h"
 #include "port_list.h"
 #include "protocol_waits.h"
@@ -157,7 +158,10 @@ int runSingle(const CommandLine& line, RunSetup& setup)
     const RunResult run = runOne(setup.ctx, setup.options, setup.trace.get());
     if (run.start == RunStart::NothingToRestore)
         return kExitNotChanged;
-    if (line.check && !run.errorShown && !run.outcome.xportNotPutBack && !run.outcome.erased)
+    // A check is complete only when it got through: one cut short by an
+    // interrupt, or failed without an error of its own, is not.
+    if (line.check && run.checkDone && interruptsSeen() == 0 && !run.outcome.xportNotPutBack &&
+        !run.outcome.erased)
         return kExitComplete;
     return finishRun(run.outcome, address);
 }

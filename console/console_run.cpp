@@ -71,6 +71,7 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     result.outcome = runInWindow(ctx, options, view);
     ctx->hooks = nullptr;
     result.errorShown = view.errorShown();
+    result.checkDone = view.checkDone();
     result.deviceVersion = view.deviceVersion();
     return result;
 }

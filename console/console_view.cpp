@@ -214,9 +214,8 @@ void ConsoleView::showFinalText(const std::string& text, bool succeeded)
     else if (options_.xportRepair)
         line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed));
     else if (options_.check)
-        line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
-                       ? consoleMessage(TextCheckFailed)
-                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}));
+        line(out_, checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
+                               : consoleMessage(TextCheckFailed));
     else
         line(out_, text);
 }

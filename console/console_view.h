@@ -58,6 +58,8 @@ public:
     // line ("Ver 1.00"; empty before the device was identified).
     bool errorShown() const { return errorShown_; }
     const std::string& deviceVersion() const { return deviceVersion_; }
+    // A --check's device part done: both versions shown and no error.
+    bool checkDone() const { return !errorShown_ && !deviceVersion_.empty() && !imageVersion_.empty(); }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).

@@ -1,0 +1,6 @@
+#include "command_line.h"
+
+bool serialRunNeedsAPort()
+{
+    return true;
+}
