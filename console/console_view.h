@@ -16,7 +16,8 @@
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
-    bool interactive = false;    // standard input is a terminal
+    bool interactive = false;    // there is a terminal to ask on
+    std::FILE* askOn = nullptr;  // the question's terminal; null: the view's standard output
     bool progressBar = false;    // standard error is a terminal: a bar redrawn in place
     bool quiet = false;          // --quiet: errors and the final line only
     bool check = false;          // --check with a device: the run declines without asking

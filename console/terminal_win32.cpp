@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <io.h>
 
-#include <iostream>
+#include <cstring>
 
 #include "cancel.h"
 #include "terminal.h"
@@ -22,12 +22,22 @@ int terminalColumns(std::FILE* stream)
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+std::FILE* questionTerminal()
+{
+    static std::FILE* const terminal = std::fopen("CONOUT$", "w");
+    return terminal;
+}
+
 std::string readAnswerLine()
 {
     // Ctrl-C ends the console's read with nothing: the answer is No.
-    std::string answer;
-    if (!std::getline(std::cin, answer) || cancelRequested())
+    static std::FILE* const input = std::fopen("CONIN$", "r");
+    char line[256] = "";
+    if (input == nullptr || std::fgets(line, sizeof line, input) == nullptr || cancelRequested())
         return {};
+    std::string answer = line;
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+        answer.pop_back();
     return answer;
 }
 
@@ -35,6 +45,11 @@ void writeToStandardError(const char* text, size_t length)
 {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void pauseAMillisecond()
+{
+    Sleep(1);
 }
 
 std::string systemErrorText(int number)

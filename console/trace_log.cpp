@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "output_gate.h"
+
 namespace {
 
 std::string peerText(const sockaddr_in* peer)
@@ -90,8 +92,8 @@ void TraceLog::write(const TraceRecord& record)
     const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
     // One call per line, flushed, so that a trace ends with the last exchange
     // even when the run is cut short.
-    std::fputs((line(record, milliseconds, columns_) + "\n").c_str(), out_);
-    std::fflush(out_);
+    writeThroughGate(out_, line(record, milliseconds, columns_) + "\n",
+                     [](std::FILE* stream, const std::string& text) { std::fputs(text.c_str(), stream); });
 }
 
 void TraceLog::hook(void* context, const TraceRecord& record)
