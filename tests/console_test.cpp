@@ -9,7 +9,9 @@
 #include <iconv.h>
 #include <pty.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,10 +29,9 @@
 
 #include "device_emulator.h"
 #include "kt_version.h"
+#include "process_run.h"
 #include "test_support.h"
 #include "xport_emulator.h"
-
-extern char** environ;
 
 namespace {
 
@@ -50,44 +51,16 @@ const ScratchDir& stateHome()
 
 std::string keptSetupFile() { return (stateHome().path() / "kt5cufirm" / "xport-127.0.0.1.setup").string(); }
 
-// kt5cufirm's argv and environment, built before the fork: the locale
-// variables replaced by `locale`, the protocol waits shortened to `waits`,
-// the state folder in a scratch directory. A child that has not ended after
-// a minute is ended by its alarm.
-class Invocation {
-public:
-    Invocation(Strings args, Strings locale, const std::string& waits = "300,20")
-        : args_(std::move(args)), env_(std::move(locale))
-    {
-        args_.insert(args_.begin(), KT5CUFIRM_PATH);
-        env_.push_back("KT5CUFIRM_TEST_WAITS=" + waits);
-        env_.push_back("XDG_STATE_HOME=" + stateHome().path().string());
-        for (char** entry = environ; *entry != nullptr; ++entry)
-            if (std::strncmp(*entry, "LC_", 3) != 0 && std::strncmp(*entry, "LANG=", 5) != 0 &&
-                std::strncmp(*entry, "XDG_STATE_HOME=", 15) != 0)
-                env_.push_back(*entry);
-        argv_ = pointers(args_);
-        envp_ = pointers(env_);
-    }
-    [[noreturn]] void exec()
-    {
-        alarm(60);
-        execve(argv_[0], argv_.data(), envp_.data());
-        _exit(127);
-    }
-
-private:
-    static std::vector<char*> pointers(Strings& strings)
-    {
-        std::vector<char*> result;
-        for (std::string& s : strings)
-            result.push_back(s.data());
-        result.push_back(nullptr);
-        return result;
-    }
-    Strings args_, env_;
-    std::vector<char*> argv_, envp_;
-};
+// kt5cufirm's environment: the locale variables replaced by `locale`, the
+// protocol waits shortened to `waits`, the state folder in a scratch directory.
+Strings consoleEnvironment(const Strings& locale, const std::string& waits)
+{
+    Strings environment = {"LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LC_NUMERIC", "LC_TIME"};
+    environment.insert(environment.end(), locale.begin(), locale.end());
+    environment.push_back("KT5CUFIRM_TEST_WAITS=" + waits);
+    environment.push_back("XDG_STATE_HOME=" + stateHome().path().string());
+    return environment;
+}
 
 struct Outcome {
     int status;  // the exit status; -1 when the program did not end by itself
@@ -108,57 +81,31 @@ std::string readFile(const std::string& path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// kt5cufirm running with standard input empty and its output in files (or
-// standard output on a pipe nobody reads); `closedStream` 1 or 2 starts it
-// with that descriptor closed.
-class ConsoleProcess {
+// kt5cufirm running with standard input empty, in a session without a
+// terminal; `streams` closes or leaves unread one of its streams.
+class ConsoleProcess : public Process {
 public:
-    ConsoleProcess(Strings args, Strings locale = {}, const std::string& waits = "300,20", bool closedPipe = false,
-                   int closedStream = -1)
+    ConsoleProcess(Strings args, Strings locale = {}, const std::string& waits = "300,20", ProcessStreams streams = {})
+        : Process(withProgram(std::move(args)), consoleEnvironment(locale.empty() ? Strings{"LC_ALL=C"} : locale, waits),
+                  {}, false, streams)
     {
-        Invocation invocation(std::move(args), locale.empty() ? Strings{"LC_ALL=C"} : std::move(locale), waits);
-        int pipeEnds[2] = {-1, -1};
-        if (closedPipe && pipe2(pipeEnds, O_CLOEXEC) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
-            dup2(closedPipe ? pipeEnds[1] : open(out_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
-            dup2(open(err_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
-            if (closedStream >= 0)
-                close(closedStream);
-            invocation.exec();
-        }
-        if (closedPipe) {
-            close(pipeEnds[0]);
-            close(pipeEnds[1]);
-        }
     }
-    pid_t pid() const { return pid_; }
     Outcome wait()
     {
-        int status = 0;
-        if (pid_ <= 0 || waitpid(pid_, &status, 0) != pid_)
-            return {-1, "", "fork failed", false};
-        pid_ = -1;
-        std::string err = readFile(err_);
+        const ProcessResult result = finish();
+        std::string err = result.err;
         const bool warned = err.substr(0, err.find('\n')).find("KT5CUFIRM_TEST_WAITS") != std::string::npos;
         if (warned)
             err.erase(0, err.find('\n') + 1);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out_), err, warned};
-    }
-    ~ConsoleProcess()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
+        return {result.status, result.out, err, warned};
     }
 
 private:
-    ScratchDir dir_;
-    const std::string out_ = (dir_.path() / "out").string(), err_ = (dir_.path() / "err").string();
-    pid_t pid_ = -1;
+    static Strings withProgram(Strings args)
+    {
+        args.insert(args.begin(), KT5CUFIRM_PATH);
+        return args;
+    }
 };
 
 Outcome runConsole(Strings args, Strings locale = {})
@@ -169,13 +116,25 @@ Outcome runConsole(Strings args, Strings locale = {})
 // The width of the terminals the tests make: narrower than any bar at its widest.
 constexpr int kTerminalColumns = 40;
 
-// Runs kt5cufirm on a terminal, standard error in `errFile`, and at its
-// question types `answer`, or sends `signal` when it is not 0; what the
-// terminal showed.
+// Runs kt5cufirm on a terminal of its own (its controlling terminal), standard
+// error in `errFile`, and at its question types `answer`, or sends `signal`
+// when it is not 0; what the terminal showed. With `outFile`, standard output
+// goes there and standard input is empty: the question must still come on
+// the terminal.
 std::string runOnTerminal(Strings args, const std::string& answer, int* status, int signal = 0,
-                          const std::string& errFile = "/dev/null")
+                          const std::string& errFile = "", const std::string& outFile = "")
 {
-    Invocation invocation(std::move(args), {"LC_ALL=C"});
+    // Everything the child needs is made before the fork.
+    args.insert(args.begin(), KT5CUFIRM_PATH);
+    Strings environment = environmentWith(consoleEnvironment({"LC_ALL=C"}, "300,20"));
+    const auto pointers = [](Strings& strings) {
+        std::vector<char*> result;
+        for (std::string& text : strings)
+            result.push_back(text.data());
+        result.push_back(nullptr);
+        return result;
+    };
+    std::vector<char*> argv = pointers(args), envp = pointers(environment);
     int terminal = -1;
     winsize size{};
     size.ws_row = 24;
@@ -186,9 +145,15 @@ std::string runOnTerminal(Strings args, const std::string& answer, int* status, 
         return "forkpty failed";
     }
     if (pid == 0) {
-        if (errFile != "/dev/null")
+        if (!errFile.empty())
             dup2(open(errFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 2);
-        invocation.exec();
+        if (!outFile.empty()) {
+            dup2(open(outFile.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600), 1);
+            dup2(open("/dev/null", O_RDONLY | O_CLOEXEC), 0);
+        }
+        alarm(60);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
     }
     std::string screen;
     char buffer[1024];
@@ -253,6 +218,8 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
     const std::string sample = KT_SAMPLE_IMAGE;
     const ScratchDir scratch;
     const std::string badHosts = scratch.write("hosts", "127.0.0.1\n# next\n127.0.0.2:0\n").string();
+    const std::string fifo = (scratch.path() / "fifo.hex").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT) + "\n";
     const std::string japaneseOut =
         "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n";
@@ -262,14 +229,24 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"--bogus"}, {}, 2, "", usage},
         {{"--com=0"}, {}, 2, "", StartsWith("kt5cufirm: --com takes a port number from 1\n")},
         {{"--method", "network"}, {}, 2, "", StartsWith("kt5cufirm: --method network needs --ip ADDR\n")},
-        {{"--ip=999.1.1.1"}, {}, 2, "", StartsWith("kt5cufirm: --ip 999.1.1.1 is not an IPv4 address: 999 is not a number from 0 to 255\n")},
+        {{"--ip=10.0.0.0x1"}, {}, 2, "", StartsWith("kt5cufirm: --ip 10.0.0.0x1 is not an IPv4 address: ")},
+        {{"--device=" + noDevice, "--ip", "127.0.0.1", "-y"}, {}, 2, "",
+         StartsWith("kt5cufirm: --device (a KT-58CU) and --ip (a KT-58NET) do not go together\n")},
+        {{"--method", "serial", "--ip", "127.0.0.1"}, {}, 2, "",
+         StartsWith("kt5cufirm: --method serial does not go with --ip (a KT-58NET)\n")},
+        // No serial port is assumed.
+        {{"--image", sample, "--yes"}, {}, 2, "",
+         StartsWith("kt5cufirm: a KT-58CU run needs its serial port: --device PATH or --com N (kt5cufirm --list-ports")},
+        // A FIFO as the image is refused at once, not waited on.
+        {{"--check", "--image", fifo}, {}, 1, "",
+         HasSubstr(": " + fifo + ": is a FIFO, not a regular file\nkt5cufirm: the device was not changed.\n")},
         {{"--method", "network", "--ip", "no-such-host.invalid"}, {}, 2, "",
          StartsWith("kt5cufirm: --ip no-such-host.invalid: the host name cannot be resolved to an IPv4 address: ")},
         {{"--restore-xport", "--ip", "127.0.0.1"}, {}, 1, "",
          "kt5cufirm: no XPort setup is kept for 127.0.0.1 (in " + (stateHome().path() / "kt5cufirm").string() +
              "): nothing to put back\n"},
         // No image lies beside the program in the build: nothing is touched without one.
-        {{"--device", noDevice}, {}, 1, "",
+        {{"--device", noDevice, "-y"}, {}, 1, "",
          HasSubstr("/kt58netcu.hex: " + std::string(std::strerror(ENOENT)) +
                    "\nkt5cufirm: no image was given and none lies beside the program: name the image file with "
                    "--image PATH\nkt5cufirm: the device was not changed.\n")},
@@ -281,19 +258,17 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
         {{"-V"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
-        {{"--device", noDevice, "--image", sample}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
+        {{"--device", noDevice, "--image", sample, "-y"}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
          "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")" + noSuchFile +
              "kt5cufirm: the device was not changed.\n"},
-        {{"--device=" + noDevice, "--ip", "127.0.0.1", "-y", "--image", sample}, {}, 1, HasSubstr("Connectinng...\n"),
-         StartsWith("kt5cufirm: warning: --ip does not apply to --method serial\nError: Connect failure.")},
-        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
         // EUC-JP and Shift_JIS terminals get their own bytes, installed locale or not.
-        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
          inCodeset(japaneseErr, "EUC-JP")},
-        {{"--device", noDevice, "--image", sample}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
          inCodeset(japaneseErr, "SHIFT_JIS")},
         // Japanese asked for on a terminal that cannot show it: English.
-        {{"--device", noDevice, "--image", sample}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
          EndsWith("Firmware update was not able to be completed normally.\n"), HasSubstr("Error: Connect failure.")},
     };
     for (const Case& c : cases) {
@@ -320,7 +295,7 @@ protected:
     DeviceEmulator device;
 };
 
-TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
+TEST_F(ConsoleRun, SerialUpdateWithYesThenQuiet)
 {
     const Outcome yes = runConsole(serial({"--yes"}));
     EXPECT_EQ(yes.status, 0) << yes.err;
@@ -345,13 +320,31 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenWithoutATerminal)
     EXPECT_EQ(quiet.out, "Firmware update was complete.\n");
     EXPECT_EQ(quiet.err, "");
 
-    // Without a terminal and without --yes the answer is No: nothing is erased.
-    const Outcome no = runConsole(serial());
-    EXPECT_EQ(no.status, 1);
-    EXPECT_THAT(no.out, HasSubstr("Is the firmware updated? n\n"));
-    EXPECT_EQ(no.err, "kt5cufirm: the device was not changed.\n");
-    EXPECT_EQ(device.counters().erases, 2);
-    EXPECT_EQ(device.counters().quits, 3);
+}
+
+// A run that would ask, with no terminal to ask on and no --yes, is refused
+// before anything is sent: no byte to the device, no datagram to the XPort.
+TEST_F(ConsoleRun, WithoutATerminalOrYesNothingIsTouched)
+{
+    DeviceEmulator net;
+    ASSERT_TRUE(net.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    const std::string port = std::to_string(net.port());
+    const std::string report = (scratch.path() / "report.jsonl").string();
+    for (const Strings& args : {serial(), Strings{"--ip", "127.0.0.1", "--tcp-port", port, "--image", imageFile},
+                                Strings{"--ip", "127.0.0.1", "--tcp-port", port, "--image", imageFile, "--report", report}}) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const Outcome outcome = runConsole(args);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err, "kt5cufirm: the run asks before the device is erased, but there is no terminal to ask "
+                               "on: give --yes to answer Yes (nothing was touched)\n");
+    }
+    EXPECT_EQ(device.counters().bytesReceived, 0);
+    EXPECT_EQ(net.counters().connections, 0);
+    ASSERT_TRUE(xport.sync(2s));
+    EXPECT_EQ(xport.exchanges().size(), 0u);
 }
 
 TEST_F(ConsoleRun, AnImageWithABadChecksumTouchesNothing)
@@ -512,6 +505,15 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
             }
         }
     }
+    // Standard output in a file and standard input empty: the question and
+    // its answer are still on the terminal.
+    int status = -1;
+    const std::string outFile = (scratch.path() / "out").string();
+    const std::string screen = runOnTerminal(serial(), "y\n", &status, 0, "", outFile);
+    EXPECT_THAT(screen, HasSubstr("Is the firmware updated? [y/N] "));
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << screen;
+    EXPECT_EQ(device.counters().erases, 2);
+    EXPECT_THAT(readFile(outFile), HasSubstr("\n-> Ver 1.02\nData erasing... \n"));
 }
 
 TEST_F(ConsoleRun, NetworkUpdateAgainstBothEmulators)
@@ -520,8 +522,9 @@ TEST_F(ConsoleRun, NetworkUpdateAgainstBothEmulators)
     ASSERT_TRUE(net.startTcp());
     XportEmulator xport(XportEmulatorOptions{});
     ASSERT_TRUE(xport.start());
-    const Outcome outcome = runConsole({"--method", "network", "--ip", "127.0.0.1", "--tcp-port",
-                                        std::to_string(net.port()), "--image", imageFile, "--yes"});
+    // --ip alone names a KT-58NET.
+    const Outcome outcome =
+        runConsole({"--ip", "127.0.0.1", "--tcp-port", std::to_string(net.port()), "--image", imageFile, "--yes"});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_THAT(outcome.out, StartsWith("XPort setting is changed temporarily.\nConnectinng...\n"));
     EXPECT_THAT(outcome.out, EndsWith("Disconnecting...\nRestore XPort setting.\nFirmware update was complete.\n"));
@@ -561,33 +564,61 @@ protected:
         "kt5cufirm: the device was erased but not completely written and verified: run the update again.";
 };
 
+// The settings a terminal device shows, for comparing before and after.
+std::vector<uint8_t> settingsOf(int port)
+{
+    termios s{};
+    if (tcgetattr(port, &s) != 0)
+        return {};
+    const speed_t speeds[] = {cfgetispeed(&s), cfgetospeed(&s)};
+    std::vector<uint8_t> bytes(reinterpret_cast<const uint8_t*>(&s.c_iflag), reinterpret_cast<const uint8_t*>(&s.c_line));
+    bytes.insert(bytes.end(), s.c_cc, s.c_cc + NCCS);
+    bytes.insert(bytes.end(), reinterpret_cast<const uint8_t*>(speeds), reinterpret_cast<const uint8_t*>(speeds + 2));
+    return bytes;
+}
+
 TEST_F(ConsoleStops, AnInterruptDuringTheWriteEndsItAfterTheRecordInFlight)
 {
+    // Three interrupts end the program at once, in the record's wait: the
+    // state is said last, and the serial port has its own settings back.
+    const std::string atOnce = "kt5cufirm: ended at once: the device was erased but not completely written and "
+                               "verified: run the update again.";
     struct Case {
         bool network;
-        int signal;
+        std::vector<int> signals;  // distinct: none merges with another
     };
-    for (const Case c : {Case{false, SIGINT}, Case{true, SIGINT}, Case{false, SIGHUP}}) {
-        SCOPED_TRACE(std::string(c.network ? "network " : "serial ") + strsignal(c.signal));
+    for (const Case& c : {Case{false, {SIGINT}}, Case{true, {SIGINT}}, Case{false, {SIGHUP}},
+                          Case{false, {SIGINT, SIGTERM, SIGHUP}}}) {
+        SCOPED_TRACE(std::string(c.network ? "network " : "serial ") + strsignal(c.signals[0]) + " x" +
+                     std::to_string(c.signals.size()));
         DeviceEmulatorOptions options;
         options.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
         DeviceEmulator device(options);
         ASSERT_TRUE(c.network ? device.startTcp() : device.startPty());
         XportEmulator xport(XportEmulatorOptions{});
         ASSERT_TRUE(!c.network || xport.start());
+        const int port = c.network ? -1 : open(device.ptyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const std::vector<uint8_t> before = settingsOf(port);
         const Strings args = c.network ? network(device) : Strings{"--device", device.ptyPath(), "--image", imageFile, "--yes"};
         ConsoleProcess run(args, {}, "5000,20");
         ASSERT_TRUE(eventually([&] { return device.counters().records == 5; }));
-        kill(run.pid(), c.signal);
+        for (int signal : c.signals)
+            kill(run.pid(), signal);
         const Outcome outcome = run.wait();
+        const bool ended = c.signals.size() == 3;
         EXPECT_EQ(outcome.status, 3) << outcome.err;
         EXPECT_THAT(outcome.err, HasSubstr("kt5cufirm: stopping after the current record"));
-        EXPECT_EQ(outcome.lastErrLine(), erasedLine);
-        EXPECT_THAT(outcome.out, HasSubstr("Failed to firmware upgrade!\nQuit firmware mode.\n"));
+        EXPECT_EQ(outcome.lastErrLine(), ended ? atOnce : erasedLine);
+        const std::string quit = "Failed to firmware upgrade!\nQuit firmware mode.\n";
+        EXPECT_EQ(outcome.out.find(quit) != std::string::npos, !ended) << outcome.out;
+        if (port >= 0) {
+            EXPECT_EQ(settingsOf(port), before) << "the serial port's own settings put back";
+            close(port);
+        }
         const DeviceCounters counters = device.counters();
         EXPECT_EQ(counters.erases, 1);
         EXPECT_EQ(counters.records, 5);
-        EXPECT_EQ(counters.quits, 1);
+        EXPECT_EQ(counters.quits, ended ? 0 : 1);
         if (c.network) {
             EXPECT_EQ(xport.record()[21], 2);
             EXPECT_FALSE(kept());
@@ -599,8 +630,9 @@ TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
 {
     // One: the wait is cut short and the XPort put back. Two more once the
     // restore's put is in: the program ends in the restore's wait, saying
-    // what it may leave.
+    // what it may leave. A --check cut short is not complete.
     struct Case {
+        bool check;
         std::vector<int> later;  // sent once the restore's put is in
         int status;
         std::string lastLine;
@@ -608,19 +640,20 @@ TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
         uint8_t byte21;
     };
     const Case cases[] = {
-        {{}, 1, "kt5cufirm: the device was not changed.", 5, 2},
-        {{SIGINT, SIGHUP}, 4,
+        {false, {}, 1, "kt5cufirm: the device was not changed.", 5, 2},
+        {true, {}, 1, "kt5cufirm: the device was not changed.", 5, 2},
+        {false, {SIGINT, SIGHUP}, 4,
          "kt5cufirm: ended at once: the device was not changed; the XPort's setup could not be put back: "
          "run kt5cufirm --restore-xport --ip 127.0.0.1.",
          4, 2},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.later.size());
+        SCOPED_TRACE(std::to_string(c.later.size()) + (c.check ? " --check" : ""));
         DeviceEmulator device;
         ASSERT_TRUE(device.startTcp());
         XportEmulator xport(XportEmulatorOptions{});
         ASSERT_TRUE(xport.start());
-        ConsoleProcess run(network(device), {}, "2000,3000");
+        ConsoleProcess run(network(device, {c.check ? "--check" : "--yes"}), {}, "2000,3000");
         ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // query, get setup, the switch's put
         kill(run.pid(), SIGTERM);
         if (!c.later.empty()) {
@@ -642,17 +675,40 @@ TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
     }
 }
 
-TEST_F(ConsoleStops, AClosedOutputPipeNeverStopsTheRun)
+// Standard output or error a pipe nobody reads: every write meets a broken
+// pipe, which never ends the program (a status of its own, never 141) nor
+// stops a run, whatever it was writing: the texts, the image's summary, a
+// usage error, a run's lines, a fleet's question and summary.
+TEST_F(ConsoleStops, ABrokenPipeNeverStopsTheRun)
 {
     DeviceEmulator device;
     ASSERT_TRUE(device.startTcp());
     XportEmulator xport(XportEmulatorOptions{});
     ASSERT_TRUE(xport.start());
-    const Outcome outcome = ConsoleProcess(network(device), {}, "300,20", true).wait();
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.err, Not(HasSubstr("rror")));
+    const std::string report = (scratch.path() / "report.jsonl").string();
+    const struct {
+        Strings args;
+        int unread, status;
+        bool writes;  // the device is updated
+    } rows[] = {
+        {{"--help"}, 1, 0, false},
+        {{"--check", "--image", imageFile}, 1, 0, false},
+        {{"--bogus"}, 2, 2, false},
+        {network(device), 1, 0, true},
+        {network(device), 2, 0, true},
+        {network(device, {"--report", report, "--yes"}), 1, 0, true},
+    };
+    int writes = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::PrintToString(row.args) + " unread " + std::to_string(row.unread));
+        ConsoleProcess run(row.args, {}, "300,20", ProcessStreams{-1, row.unread});
+        const Outcome outcome = run.wait();
+        EXPECT_EQ(outcome.status, row.status) << outcome.err;
+        EXPECT_THAT(outcome.err, Not(HasSubstr("rror")));
+        writes += row.writes ? 1 : 0;
+        EXPECT_EQ(device.counters().completeWrites, writes);
+    }
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
-    EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(xport.record()[21], 2);
 }
 
@@ -670,7 +726,7 @@ TEST_F(ConsoleStops, AClosedStandardStreamSendsNoTextToTheDevice)
             ASSERT_TRUE(!overNetwork || xport.start());
             const Strings args =
                 overNetwork ? network(device) : Strings{"--device", device.ptyPath(), "--image", imageFile, "--yes"};
-            const Outcome outcome = ConsoleProcess(args, {}, "300,20", false, closed).wait();
+            const Outcome outcome = ConsoleProcess(args, {}, "300,20", ProcessStreams{closed, -1}).wait();
             EXPECT_EQ(outcome.status, 0) << outcome.err;
             const DeviceCounters counters = device.counters();
             EXPECT_EQ(counters.strayBytes, 0) << device.summary();
@@ -799,6 +855,7 @@ TEST_F(ConsoleStops, ASetupThatCannotBeKeptStopsTheRunBeforeTheSwitch)
     ASSERT_TRUE(device.startTcp());
     XportEmulator xport(XportEmulatorOptions{});
     ASSERT_TRUE(xport.start());
+    std::filesystem::remove_all(stateHome().path() / "kt5cufirm");
     std::ofstream(stateHome().path() / "kt5cufirm") << "a file where the folder belongs";
     const Outcome outcome = runConsole(network(device));
     std::filesystem::remove(stateHome().path() / "kt5cufirm");
