@@ -420,7 +420,8 @@ TEST_F(ConsoleRun, CheckReadsTheImageAndTheDeviceAndErasesNothing)
     EXPECT_EQ(xport.record()[21], 2);
 }
 
-TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
+// A network update named by --ip alone (a KT-58NET), with a trace.
+TEST_F(ConsoleRun, ANetworkUpdateWhoseTraceHoldsEveryRequestAndReplyInOrder)
 {
     DeviceEmulator net;
     ASSERT_TRUE(net.startTcp());
@@ -428,10 +429,11 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
     ASSERT_TRUE(xport.start());
     const std::string traceFile = (scratch.path() / "trace.txt").string();
     // A host name, resolved once before anything is sent.
-    const Outcome outcome = runConsole({"--method", "network", "--ip", "localhost", "--tcp-port",
-                                        std::to_string(net.port()), "--image", imageFile, "--yes",
-                                        "--trace=" + traceFile});
+    const Outcome outcome = runConsole({"--ip", "localhost", "--tcp-port", std::to_string(net.port()), "--image",
+                                        imageFile, "--yes", "--trace=" + traceFile});
     EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_THAT(outcome.out, StartsWith("XPort setting is changed temporarily.\nConnectinng...\n"));
+    EXPECT_THAT(outcome.out, EndsWith("Disconnecting...\nRestore XPort setting.\nFirmware update was complete.\n"));
     EXPECT_EQ(net.memory().bytes, imageMemory(image));
     const std::string trace = readFile(traceFile);
     // The bytes of one line, from its hex column.
@@ -454,6 +456,7 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
     // The XPort: each request and its reply, as the emulator served them.
     ASSERT_TRUE(xport.sync(2s));
     const auto exchanges = xport.exchanges();
+    EXPECT_EQ(exchanges.size(), 6u);
     ASSERT_EQ(udpLines.size(), 2 * exchanges.size());
     for (size_t i = 0; i < exchanges.size(); ++i) {
         EXPECT_THAT(udpLines[2 * i], HasSubstr(" udp out 127.0.0.1:30718 "));
@@ -484,16 +487,37 @@ TEST_F(ConsoleRun, ATraceHoldsEveryRequestAndReplyInOrder)
         EXPECT_THAT(records[i], StartsWith(served[i])) << i;
 }
 
+// On its terminal the user answers No, Yes, or interrupts the question (No);
+// with standard output in a file and standard input empty the question and
+// its answer are on the terminal still.
 TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
 {
-    for (const std::string answer : {"n\n", "y\n"}) {
+    const std::string errFile = (scratch.path() / "err").string(), outFile = (scratch.path() / "out").string();
+    const struct {
+        std::string answer;
+        int signal;
+        bool redirected;
+        int status;
+    } rows[] = {{"n\n", 0, false, 1}, {"y\n", 0, false, 0}, {"", SIGINT, false, 1}, {"y\n", 0, true, 0}};
+    int runs = 0, erases = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.answer + std::to_string(row.signal) + (row.redirected ? " redirected" : ""));
         int status = -1;
-        const std::string screen = runOnTerminal(serial(), answer, &status);
-        const bool yes = answer == "y\n";
-        EXPECT_THAT(screen, HasSubstr("[y/N] "));
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, yes ? 0 : 1) << screen;
-        EXPECT_EQ(device.counters().erases, yes ? 1 : 0) << screen;
-        if (yes) {  // the bar in place, last at the whole image but its version line, of its size + 3
+        const std::string screen =
+            runOnTerminal(serial(), row.answer, &status, row.signal, row.signal != 0 ? errFile : "",
+                          row.redirected ? outFile : "");
+        EXPECT_THAT(screen, HasSubstr("Is the firmware updated? [y/N] "));
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << screen;
+        erases += row.status == 0 ? 1 : 0;
+        EXPECT_EQ(device.counters().erases, erases) << screen;
+        EXPECT_EQ(device.counters().quits, ++runs);
+        if (row.signal != 0) {
+            const std::string err = readFile(errFile);
+            EXPECT_THAT(err, HasSubstr("\nkt5cufirm: stopping after the current record\n"));
+            EXPECT_THAT(err, EndsWith("\nkt5cufirm: the device was not changed.\n"));
+        } else if (row.redirected) {
+            EXPECT_THAT(readFile(outFile), HasSubstr("\n-> Ver 1.02\nData erasing... \n"));
+        } else if (row.status == 0) {  // the bar in place, last at the whole image but its version line, of its size + 3
             EXPECT_THAT(screen, HasSubstr("\r["));
             const std::string last = std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) + " bytes";
             EXPECT_THAT(screen, HasSubstr(last));
@@ -505,45 +529,6 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
             }
         }
     }
-    // Standard output in a file and standard input empty: the question and
-    // its answer are still on the terminal.
-    int status = -1;
-    const std::string outFile = (scratch.path() / "out").string();
-    const std::string screen = runOnTerminal(serial(), "y\n", &status, 0, "", outFile);
-    EXPECT_THAT(screen, HasSubstr("Is the firmware updated? [y/N] "));
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0) << screen;
-    EXPECT_EQ(device.counters().erases, 2);
-    EXPECT_THAT(readFile(outFile), HasSubstr("\n-> Ver 1.02\nData erasing... \n"));
-}
-
-TEST_F(ConsoleRun, NetworkUpdateAgainstBothEmulators)
-{
-    DeviceEmulator net;
-    ASSERT_TRUE(net.startTcp());
-    XportEmulator xport(XportEmulatorOptions{});
-    ASSERT_TRUE(xport.start());
-    // --ip alone names a KT-58NET.
-    const Outcome outcome =
-        runConsole({"--ip", "127.0.0.1", "--tcp-port", std::to_string(net.port()), "--image", imageFile, "--yes"});
-    EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.out, StartsWith("XPort setting is changed temporarily.\nConnectinng...\n"));
-    EXPECT_THAT(outcome.out, EndsWith("Disconnecting...\nRestore XPort setting.\nFirmware update was complete.\n"));
-    EXPECT_EQ(net.memory().bytes, imageMemory(image));
-    ASSERT_TRUE(xport.sync(2s));
-    EXPECT_EQ(xport.exchanges().size(), 6u);
-}
-
-TEST_F(ConsoleRun, AnInterruptAtTheQuestionIsNo)
-{
-    int status = -1;
-    const std::string errFile = (scratch.path() / "err").string();
-    const std::string screen = runOnTerminal(serial(), "", &status, SIGINT, errFile);
-    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << screen;
-    EXPECT_EQ(device.counters().erases, 0);
-    EXPECT_EQ(device.counters().quits, 1);
-    const std::string err = readFile(errFile);
-    EXPECT_THAT(err, HasSubstr("\nkt5cufirm: stopping after the current record\n"));
-    EXPECT_THAT(err, EndsWith("\nkt5cufirm: the device was not changed.\n"));
 }
 
 // Network runs that are stopped, lose their output or cannot put the XPort
@@ -675,68 +660,55 @@ TEST_F(ConsoleStops, InterruptsInTheSettlingWaitAfterTheSwitch)
     }
 }
 
-// Standard output or error a pipe nobody reads: every write meets a broken
-// pipe, which never ends the program (a status of its own, never 141) nor
+// Standard output or error closed at the start, or a pipe nobody reads: the
+// port or socket opened later never takes its descriptor and carries text;
+// a broken pipe never ends the program (a status of its own, never 141) nor
 // stops a run, whatever it was writing: the texts, the image's summary, a
 // usage error, a run's lines, a fleet's question and summary.
-TEST_F(ConsoleStops, ABrokenPipeNeverStopsTheRun)
+TEST_F(ConsoleStops, ClosedOrBrokenStreamsNeverReachTheDeviceNorStopTheRun)
 {
-    DeviceEmulator device;
-    ASSERT_TRUE(device.startTcp());
+    DeviceEmulator serialDevice, net;
+    ASSERT_TRUE(serialDevice.startPty());
+    ASSERT_TRUE(net.startTcp());
     XportEmulator xport(XportEmulatorOptions{});
     ASSERT_TRUE(xport.start());
+    const Strings serial = {"--device", serialDevice.ptyPath(), "--image", imageFile, "--yes"};
     const std::string report = (scratch.path() / "report.jsonl").string();
     const struct {
         Strings args;
-        int unread, status;
-        bool writes;  // the device is updated
+        ProcessStreams streams;
+        int status;
+        const DeviceEmulator* updated;
     } rows[] = {
-        {{"--help"}, 1, 0, false},
-        {{"--check", "--image", imageFile}, 1, 0, false},
-        {{"--bogus"}, 2, 2, false},
-        {network(device), 1, 0, true},
-        {network(device), 2, 0, true},
-        {network(device, {"--report", report, "--yes"}), 1, 0, true},
+        {serial, {1, -1}, 0, &serialDevice},
+        {serial, {2, -1}, 0, &serialDevice},
+        {network(net), {1, -1}, 0, &net},
+        {network(net), {2, -1}, 0, &net},
+        {{"--help"}, {-1, 1}, 0, nullptr},
+        {{"--check", "--image", imageFile}, {-1, 1}, 0, nullptr},
+        {{"--bogus"}, {-1, 2}, 2, nullptr},
+        {network(net), {-1, 1}, 0, &net},
+        {network(net), {-1, 2}, 0, &net},
+        {network(net, {"--report", report, "--yes"}), {-1, 1}, 0, &net},
     };
-    int writes = 0;
+    int writes[2] = {0, 0};
     for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::PrintToString(row.args) + " unread " + std::to_string(row.unread));
-        ConsoleProcess run(row.args, {}, "300,20", ProcessStreams{-1, row.unread});
-        const Outcome outcome = run.wait();
+        SCOPED_TRACE(::testing::PrintToString(row.args) + " closed " + std::to_string(row.streams.closed) +
+                     ", unread " + std::to_string(row.streams.unread));
+        const Outcome outcome = ConsoleProcess(row.args, {}, "300,20", row.streams).wait();
         EXPECT_EQ(outcome.status, row.status) << outcome.err;
         EXPECT_THAT(outcome.err, Not(HasSubstr("rror")));
-        writes += row.writes ? 1 : 0;
-        EXPECT_EQ(device.counters().completeWrites, writes);
-    }
-    EXPECT_EQ(device.memory().bytes, imageMemory(image));
-    EXPECT_EQ(xport.record()[21], 2);
-}
-
-// kt5cufirm started with standard output or standard error closed: the port
-// or socket it opens must not take that descriptor and carry console text.
-TEST_F(ConsoleStops, AClosedStandardStreamSendsNoTextToTheDevice)
-{
-    for (const int closed : {1, 2}) {
-        for (const bool overNetwork : {false, true}) {
-            SCOPED_TRACE(std::string(overNetwork ? "network" : "serial") + ", descriptor " + std::to_string(closed) +
-                         " closed");
-            DeviceEmulator device;
-            ASSERT_TRUE(overNetwork ? device.startTcp() : device.startPty());
-            XportEmulator xport(XportEmulatorOptions{});
-            ASSERT_TRUE(!overNetwork || xport.start());
-            const Strings args =
-                overNetwork ? network(device) : Strings{"--device", device.ptyPath(), "--image", imageFile, "--yes"};
-            const Outcome outcome = ConsoleProcess(args, {}, "300,20", ProcessStreams{closed, -1}).wait();
-            EXPECT_EQ(outcome.status, 0) << outcome.err;
-            const DeviceCounters counters = device.counters();
-            EXPECT_EQ(counters.strayBytes, 0) << device.summary();
-            EXPECT_EQ(counters.completeWrites, 1) << device.summary();
-            EXPECT_EQ(device.memory().bytes, imageMemory(image));
-            if (overNetwork) {
-                EXPECT_EQ(xport.record()[21], 2);
-            }
+        writes[0] += row.updated == &serialDevice ? 1 : 0;
+        writes[1] += row.updated == &net ? 1 : 0;
+        for (const DeviceEmulator* device : {&serialDevice, &net}) {
+            const DeviceCounters counters = device->counters();
+            EXPECT_EQ(counters.strayBytes, 0) << device->summary();
+            EXPECT_EQ(counters.completeWrites, writes[device == &net ? 1 : 0]) << device->summary();
         }
     }
+    EXPECT_EQ(serialDevice.memory().bytes, imageMemory(image));
+    EXPECT_EQ(net.memory().bytes, imageMemory(image));
+    EXPECT_EQ(xport.record()[21], 2);
 }
 
 // A listener on 127.0.0.1 that never accepts, its backlog of 0 filled by two
@@ -823,30 +795,27 @@ TEST_F(ConsoleStops, AFailedRestoreSaysHowToPutTheXportBack)
     EXPECT_FALSE(kept());
 }
 
+// A killed run leaves its kept setup; the next run puts its byte 21 back (as
+// --restore-xport does, above).
 TEST_F(ConsoleStops, AKilledRunLosesNotTheTrueXportSetup)
 {
-    for (const bool repair : {false, true}) {
-        SCOPED_TRACE(repair ? "--restore-xport" : "a normal run");
-        DeviceEmulator device;
-        ASSERT_TRUE(device.startTcp());
-        XportEmulator xport(XportEmulatorOptions{});
-        ASSERT_TRUE(xport.start());
-        ConsoleProcess killed(network(device), {}, "2000,3000");
-        ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // the switch's put is in
-        kill(killed.pid(), SIGKILL);
-        EXPECT_EQ(killed.wait().status, -1);
-        ASSERT_EQ(xport.record()[21], 8);
-        ASSERT_TRUE(kept());
+    DeviceEmulator device;
+    ASSERT_TRUE(device.startTcp());
+    XportEmulator xport(XportEmulatorOptions{});
+    ASSERT_TRUE(xport.start());
+    ConsoleProcess killed(network(device), {}, "2000,3000");
+    ASSERT_TRUE(xport.waitForExchanges(3, 10s));  // the switch's put is in
+    kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.wait().status, -1);
+    ASSERT_EQ(xport.record()[21], 8);
+    ASSERT_TRUE(kept());
 
-        const Outcome next = repair ? runConsole({"--restore-xport", "--ip", "127.0.0.1"}) : runConsole(network(device));
-        EXPECT_EQ(next.status, 0) << next.err;
-        if (!repair) {
-            EXPECT_THAT(next.err, StartsWith("kt5cufirm: an XPort setup kept by an interrupted run was found for "
-                                             "127.0.0.1; its byte 21 (2) is put back at the end\n"));
-        }
-        EXPECT_EQ(xport.record()[21], 2);
-        EXPECT_FALSE(kept());
-    }
+    const Outcome next = runConsole(network(device));
+    EXPECT_EQ(next.status, 0) << next.err;
+    EXPECT_THAT(next.err, StartsWith("kt5cufirm: an XPort setup kept by an interrupted run was found for "
+                                     "127.0.0.1; its byte 21 (2) is put back at the end\n"));
+    EXPECT_EQ(xport.record()[21], 2);
+    EXPECT_FALSE(kept());
 }
 
 TEST_F(ConsoleStops, ASetupThatCannotBeKeptStopsTheRunBeforeTheSwitch)
