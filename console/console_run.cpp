@@ -38,7 +38,9 @@ RunOutcome runInWindow(UpdateContext* ctx, const ConsoleOptions& options, Consol
         showError(view, *ctx, 0);
         return RunOutcome{};
     }
-    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
+    // A question or a bar may stand on the terminal's line, where standard error goes too.
+    prepareInterruptMessages(*ctx, options.progressBar || (options.interactive && isTerminal(stderr)),
+                             keptSetupRemains());
     runInConsoleWindow(ctx, view);
     RunOutcome outcome = outcomeOf(*ctx);
     // A record still kept (by this run or an interrupted one) means the XPort
