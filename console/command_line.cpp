@@ -12,13 +12,15 @@ namespace {
 // The usage lines; the device's value as the platform names a serial port.
 std::string usageLines()
 {
-    return std::string("Usage: kt5cufirm [--method serial|network] [--com N] [--device ") + platformHelp().deviceValue +
-           "]\n"
-           "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q] [-v]\n"
+    const std::string device = platformHelp().deviceValue;
+    return "Usage: kt5cufirm (--device " + device + " | --com N) [--image PATH] [-y] [-q] [-v]\n"
            "                 [--check] [--trace[=FILE]]\n"
+           "       kt5cufirm --ip ADDR [--tcp-port N] [--image PATH] [-y] [-q] [-v] [--check]\n"
+           "                 [--trace[=FILE]]\n"
            "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
            "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
            "                 [-y] [-q] [-v] [--trace[=FILE]]\n"
+           "       kt5cufirm --check [--image PATH]\n"
            "       kt5cufirm --restore-xport --ip ADDR\n"
            "       kt5cufirm --list-ports | --help | --version\n";
 }
@@ -36,7 +38,8 @@ constexpr const char* kHelpMiddle =
     "\n"
     "The image is checked before any device or XPort is touched. Progress goes to\n"
     "standard error: a bar on a terminal, else a line at every 10 %.\n"
-    "Without a terminal and without --yes the answer is No and nothing is erased.\n";
+    "--ip means a KT-58NET, --device or --com a KT-58CU; --method may say the same.\n"
+    "A run that would ask before the erase needs a terminal to ask on, else --yes.\n";
 
 constexpr const char* kHelpTail =
     "\n"
@@ -45,7 +48,8 @@ constexpr const char* kHelpTail =
     "     image, and the device when given, were checked)\n"
     "  1  the device was not changed: refused, declined, cancelled or failed\n"
     "     before the erase (also a bad image, or another run on the same XPort)\n"
-    "  2  usage error (nothing was sent)\n"
+    "  2  usage error, also a run that would ask with no terminal to ask on\n"
+    "     and no --yes (nothing was sent)\n"
     "  3  the device was erased but not completely written and verified:\n"
     "     run the update again\n"
     "  4  the XPort's setup could not be put back (before 0, 1 and 3), or a kept\n"
@@ -84,8 +88,8 @@ const std::vector<OptionSpec> kOptionTable = {
          line->network = v.front() == "network";
          return {};
      },
-     kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
-            "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
+     kRuns, "--method serial\tKT-58CU on a serial port (what --device and --com mean)\n"
+            "--method network\tKT-58NET behind its XPort, over TCP (what --ip means)", "", ""},
     {"--com", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 99999999);
@@ -95,10 +99,10 @@ const std::vector<OptionSpec> kOptionTable = {
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, platformHelp().comHelp, "", ""},
+     ModeSerial | ModeCheck, platformHelp().comHelp, "", "", ModeSerial},
     {"--device", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", ""},
+     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", "", ModeSerial},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -111,7 +115,7 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
      "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
      "\te.g. 192.168.0.50; a name is resolved once, before the run",
-     "--ip ADDR\tgiven more than once: one unit each", ""},
+     "--ip ADDR\tgiven more than once: one unit each", "", ModeNetwork},
     {"--tcp-port", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 65535);
@@ -170,7 +174,7 @@ const std::vector<OptionSpec> kOptionTable = {
     {"--hosts", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
-     "\t'#' starts a comment; --tcp-port for those without one", ""},
+     "\t'#' starts a comment; --tcp-port for those without one", "", ModeNetwork},
     {"--if-newer", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
      "--if-newer\tleave alone a unit whose device has the image's version\n"
@@ -262,11 +266,36 @@ std::string takeGiven(const CLI::App& app, std::vector<Typed>& typed, unsigned m
     return {};
 }
 
+// The model the options name: a port means a KT-58CU, an address a
+// KT-58NET; --method, when given, must say the same. Empty, else the usage error.
+std::string chooseModel(const CLI::App& app, CommandLine* line)
+{
+    std::string port, address;  // the first option given that names each
+    for (const OptionSpec& option : optionTable()) {
+        std::string& named = option.model == ModeSerial ? port : address;
+        if (option.model != 0 && named.empty() && app.count(longName(option)) > 0)
+            named = longName(option);
+    }
+    if (!port.empty() && !address.empty())
+        return port + " (a KT-58CU) and " + address + " (a KT-58NET) do not go together";
+    if (app.count("--method") == 0) {
+        line->network = !address.empty();
+        return {};
+    }
+    if (line->network && !port.empty())
+        return "--method network does not go with " + port + " (a KT-58CU)";
+    if (!line->network && !address.empty())
+        return "--method serial does not go with " + address + " (a KT-58NET)";
+    return {};
+}
+
 // The run the options ask for: the action, and for a fleet or a restore the
 // method; empty, else the usage error.
 std::string chooseRun(const CLI::App& app, CommandLine* line)
 {
     const auto given = [&app](const char* name) { return app.count(name) > 0; };
+    if (std::string error = chooseModel(app, line); !error.empty())
+        return error;
     if (line->stopOnError && given("--keep-going"))
         return "--keep-going and --stop-on-error do not go together";
     if (line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
@@ -276,20 +305,20 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
             return "--restore-xport takes one --ip ADDR, not a fleet";
         if (line->check)
             return "--check takes one device, not a fleet";
-        if (given("--method") && !line->network)
-            return "the units of a fleet are KT-58NET: --method network";
         line->action = CommandAction::Fleet;
     } else if (line->restoreXport) {
         if (line->check)
             return "--check and --restore-xport do not go together";
         if (!given("--ip"))
             return "--restore-xport needs --ip ADDR";
-        if (given("--method") && !line->network)
-            line->warnings.push_back("--method serial does not apply to --restore-xport");
         line->action = CommandAction::Restore;
     } else {
         if (line->network && !given("--ip"))
             return "--method network needs --ip ADDR";
+        // No port is assumed: a guess could erase whatever device sits there.
+        if (!line->network && !line->check && !line->comGiven && line->device.empty() && serialRunNeedsAPort())
+            return "a KT-58CU run needs its serial port: --device PATH or --com N "
+                   "(kt5cufirm --list-ports lists them); a KT-58NET one --ip ADDR";
         line->action = line->check ? CommandAction::Check : CommandAction::Update;
     }
     line->network = line->network || line->action == CommandAction::Fleet || line->action == CommandAction::Restore;

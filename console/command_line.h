@@ -78,7 +78,14 @@ struct OptionSpec {
     std::string help, fleetHelp;
     // The warning where it does not apply; empty: "NAME does not apply to ...".
     std::string elsewhere;
+    // The model the option names: ModeSerial (a port) or ModeNetwork (an
+    // address); 0: either. Both at once, or against --method, is a usage error.
+    unsigned model = 0;
 };
+
+// Whether a serial run must name its port (--device or --com): on POSIX
+// there is no port to assume; on Windows COM1 is the default. Platform code.
+bool serialRunNeedsAPort();
 
 // Every option of kt5cufirm, in --help's order.
 const std::vector<OptionSpec>& optionTable();

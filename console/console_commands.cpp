@@ -15,6 +15,7 @@
 #include "host_address.h"
 #include "image_diagnosis.h"
 #include "image_file.h"
+#include "interrupts.h"
 #include "kt_version.h"
 #include "port_list.h"
 #include "protocol_waits.h"
@@ -88,7 +89,8 @@ int prepareOutput(const CommandLine& line, RunSetup* setup)
     clearCancel();  // once, before this program's runs
     for (const std::string& warning : line.warnings)
         sayLine(stderr, TextWarning, {warning});
-    setup->options.interactive = isTerminal(stdin);
+    setup->options.askOn = questionTerminal();
+    setup->options.interactive = setup->options.askOn != nullptr;
     // A trace on the terminal shares its lines with the progress: plain lines then.
     setup->options.progressBar = isTerminal(stderr) && !traceOnStandardError && enableLineRedraw(stderr);
     if (line.trace)
@@ -99,12 +101,24 @@ int prepareOutput(const CommandLine& line, RunSetup* setup)
     return 0;
 }
 
-// Both steps above; 0 to go on, else the exit status.
+// A run that will ask before the erase needs a terminal to ask on, or --yes:
+// refused up front (usage, nothing touched) when it has neither.
+int refuseWithoutAnAnswer(const CommandLine& line, const ConsoleOptions& options)
+{
+    if (line.yes || line.check || options.interactive)
+        return 0;
+    sayLine(stderr, TextNoTerminalToAsk);
+    return kExitUsage;
+}
+
+// Both steps above, and the answer's source checked; 0 to go on, else the exit status.
 int prepareRun(const CommandLine& line, RunSetup* setup)
 {
     if (const int status = applyCommandLine(line, setup))
         return status;
-    return prepareOutput(line, setup);
+    if (const int status = prepareOutput(line, setup))
+        return status;
+    return line.action == CommandAction::Update ? refuseWithoutAnAnswer(line, setup->options) : 0;
 }
 
 // The image the run will load, read and checked before anything is touched:
@@ -119,24 +133,15 @@ bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool che
     else
         programImagePath(path);
     std::snprintf(ctx->imagePath, sizeof ctx->imagePath, "%s", path);
-    std::vector<uint8_t> data;
-    int failure = 0;
-    std::FILE* file = path[0] != '\0' ? openForReading(path) : nullptr;
-    if (file == nullptr) {
-        failure = path[0] != '\0' ? errno : ENAMETOOLONG;
-    } else {
-        uint8_t block[65536];
-        for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0 && data.size() < 0x7FFF0000u;)
-            data.insert(data.end(), block, block + n);
-        if (std::ferror(file))
-            failure = errno != 0 ? errno : EIO;
-        std::fclose(file);
-    }
-    if (failure != 0) {
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    std::string reason;
+    // Only a regular file is read: a FIFO or a device never holds the run.
+    if (!readImageFile(path, &data, &size, &reason)) {
+        const int failure = errno;
         ctx->errorCode = ErrImageRead;
         view.showErrorBox(loadText(TextErrorCaption), withoutLineEnd(errorMessage(*ctx, 0)) + ": " +
-                                                          (path[0] != '\0' ? path : kImageFileName) + ": " +
-                                                          std::strerror(failure));
+                                                          (path[0] != '\0' ? path : kImageFileName) + ": " + reason);
         if (ctx->imageChoice[0] == '\0' && failure == ENOENT)
             sayLine(stderr, TextNoImageGiven);
         ctx->errorCode = 0;
@@ -144,7 +149,9 @@ bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool che
     }
     ImageProblem problem{};
     ImageSummary summary{};
-    if (!diagnoseImage(data.data(), static_cast<int32_t>(data.size()), &problem, &summary)) {
+    const bool good = diagnoseImage(data, size, &problem, &summary) != 0;
+    std::free(data);
+    if (!good) {
         sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
         return false;
     }
@@ -162,7 +169,10 @@ int runSingle(const CommandLine& line, RunSetup& setup)
     if (run.start == RunStart::NothingToRestore ||
         (line.restoreXport && (run.start == RunStart::Locked || run.start == RunStart::CannotKeep)))
         return kExitNotChanged;
-    if (line.check && run.start == RunStart::Ran && !run.errorShown && !run.outcome.xportNotPutBack && !run.outcome.erased)
+    // A check is complete only when it got through: one cut short by an
+    // interrupt, or failed without an error of its own, is not.
+    if (line.check && run.checkDone && interruptsSeen() == 0 && !run.outcome.xportNotPutBack &&
+        !run.outcome.erased)
         return kExitComplete;
     return finishRun(run.outcome, address);
 }
@@ -224,6 +234,8 @@ int fleetCommand(const CommandLine& line)
     if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error))
         return usageError(error);
     if (const int status = prepareOutput(line, &setup))
+        return status;
+    if (const int status = refuseWithoutAnAnswer(line, setup.options))
         return status;
     if (!checkImageFirst(setup.ctx, setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);

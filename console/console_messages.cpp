@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "output_gate.h"
 #include "text_encoding.h"
 
 std::string formatText(const std::string& format, std::initializer_list<std::string> values)
@@ -55,8 +56,7 @@ std::string sentence(std::initializer_list<std::string> parts)
 
 void sayLine(std::FILE* stream, const std::string& text)
 {
-    writeConsoleText(stream, text + "\n");
-    std::fflush(stream);
+    writeThroughGate(stream, text + "\n", writeConsoleText);
 }
 
 void sayLine(std::FILE* stream, TextId id, std::initializer_list<std::string> values)

@@ -59,7 +59,9 @@ RunOutcome runInWindow(UpdateContext* ctx, const ConsoleOptions& options, Consol
         showError(view, *ctx, 0);
         return RunOutcome{};
     }
-    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, kept.remains());
+    // A question or a bar may stand on the terminal's line, where standard error goes too.
+    prepareInterruptMessages(*ctx, options.progressBar || (options.interactive && isTerminal(stderr)),
+                             kept.remains());
     runInConsoleWindow(ctx, view);
     RunOutcome outcome = outcomeOf(*ctx);
     // A record still kept (by this run or an interrupted one) means the XPort
@@ -103,6 +105,7 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     result.outcome = runInWindow(ctx, options, view, kept);
     ctx->hooks = nullptr;
     result.errorShown = view.errorShown();
+    result.checkDone = view.checkDone();
     result.deviceVersion = view.deviceVersion();
     return result;
 }

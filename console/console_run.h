@@ -23,6 +23,7 @@ struct RunResult {
     RunStart start = RunStart::Ran;
     RunOutcome outcome;
     bool errorShown = false;
+    bool checkDone = false;     // a --check identified the device and showed both versions, no error
     std::string deviceVersion;  // the device's version line as identified; empty when not
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "console_messages.h"
+#include "output_gate.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -28,8 +29,7 @@ std::string withoutLineEnd(std::string text)
 
 void ConsoleView::put(std::FILE* stream, const std::string& text)
 {
-    writeConsoleText(stream, text);
-    std::fflush(stream);
+    writeThroughGate(stream, text, writeConsoleText);
 }
 
 void ConsoleView::line(std::FILE* stream, const std::string& text)
@@ -54,8 +54,7 @@ std::string ConsoleView::prefixed(const std::string& text) const
 void ConsoleView::endProgressLocked()
 {
     if (progressShown_) {
-        std::fputs("\r\033[K", err_);
-        std::fflush(err_);
+        put(err_, "\r\033[K");
         progressShown_ = false;
     }
     if (!options_.progressBar && !options_.quiet && position_ > reported_)
@@ -106,7 +105,9 @@ bool ConsoleView::askConfirmation(const std::string& question)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         endProgressLocked();
-        put(out_, prefixed(text) + " [y/N] ");
+        // Standard output may be a file: the question goes where it is answered.
+        std::fflush(out_);
+        put(options_.askOn != nullptr ? options_.askOn : out_, prefixed(text) + " [y/N] ");
     }
     const std::string answer = readAnswer_();
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
@@ -214,9 +215,8 @@ void ConsoleView::showFinalText(const std::string& text, bool succeeded)
     else if (options_.xportRepair)
         line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed));
     else if (options_.check)
-        line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
-                       ? consoleMessage(TextCheckFailed)
-                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}));
+        line(out_, checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
+                               : consoleMessage(TextCheckFailed));
     else
         line(out_, text);
 }

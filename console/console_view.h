@@ -16,7 +16,8 @@
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
-    bool interactive = false;    // standard input is a terminal
+    bool interactive = false;    // there is a terminal to ask on
+    std::FILE* askOn = nullptr;  // the question's terminal; null: the view's standard output
     bool progressBar = false;    // standard error is a terminal: a bar redrawn in place
     bool quiet = false;          // --quiet: errors and the final line only
     bool verbose = false;        // --verbose: each step with its time (--quiet wins)
@@ -59,6 +60,8 @@ public:
     // line ("Ver 1.00"; empty before the device was identified).
     bool errorShown() const { return errorShown_; }
     const std::string& deviceVersion() const { return deviceVersion_; }
+    // A --check's device part done: both versions shown and no error.
+    bool checkDone() const { return !errorShown_ && !deviceVersion_.empty() && !imageVersion_.empty(); }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).

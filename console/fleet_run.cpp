@@ -75,6 +75,7 @@ bool askForAll(UpdateContext* ctx, size_t units, const FleetOptions& options, co
     ConsoleOptions askOptions;
     askOptions.assumeYes = options.assumeYes;
     askOptions.interactive = view.interactive;
+    askOptions.askOn = view.askOn;
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
     return readImage(ctx, asker, &imageVersion) &&

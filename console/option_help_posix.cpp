@@ -1,14 +1,20 @@
+#include "command_line.h"
 #include "option_help.h"
 
 const PlatformHelp& platformHelp()
 {
     static const PlatformHelp help = {
         "PATH",
-        "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1",
+        "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>)",
         "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
         "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)",
         "Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops after the current record and puts the\n"
         "XPort's setup back first; a third one ends the program at once.\n",
     };
     return help;
+}
+
+bool serialRunNeedsAPort()
+{
+    return true;
 }

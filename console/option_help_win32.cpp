@@ -1,3 +1,4 @@
+#include "command_line.h"
 #include "option_help.h"
 
 const PlatformHelp& platformHelp()
@@ -12,4 +13,9 @@ const PlatformHelp& platformHelp()
         "at once.\n",
     };
     return help;
+}
+
+bool serialRunNeedsAPort()
+{
+    return false;  // COM1, the dialog's default too
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <iostream>
+#include <cstring>
 
 #include "cancel.h"
 #include "terminal.h"
@@ -81,12 +82,22 @@ bool enableLineRedraw(std::FILE* stream)
     return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::FILE* questionTerminal()
+{
+    static std::FILE* const terminal = std::fopen("CONOUT$", "w");
+    return terminal;
+}
+
 std::string readAnswerLine()
 {
     // Ctrl-C ends the console's read with nothing: the answer is No.
-    std::string answer;
-    if (!std::getline(std::cin, answer) || cancelRequested())
+    static std::FILE* const input = std::fopen("CONIN$", "r");
+    char line[256] = "";
+    if (input == nullptr || std::fgets(line, sizeof line, input) == nullptr || cancelRequested())
         return {};
+    std::string answer = line;
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+        answer.pop_back();
     return answer;
 }
 
@@ -94,6 +105,11 @@ void writeToStandardError(const char* text, size_t length)
 {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(length), &written, nullptr);
+}
+
+void pauseAMillisecond()
+{
+    Sleep(1);
 }
 
 std::string systemErrorText(int number)

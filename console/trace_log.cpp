@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kt_version.h"
+#include "output_gate.h"
 
 namespace {
 
@@ -92,8 +93,8 @@ void TraceLog::write(const TraceRecord& record)
     const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
     // One call per line, flushed, so that a trace ends with the last exchange
     // even when the run is cut short.
-    std::fputs((line(record, milliseconds, columns_) + "\n").c_str(), out_);
-    std::fflush(out_);
+    writeThroughGate(out_, line(record, milliseconds, columns_) + "\n",
+                     [](std::FILE* stream, const std::string& text) { std::fputs(text.c_str(), stream); });
 }
 
 void TraceLog::hook(void* context, const TraceRecord& record)

@@ -23,6 +23,11 @@ void writeSerial(UpdateContext* ctx);
 // Reads up to rxLength bytes into rxBuffer: at once what is waiting, else
 // what arrives within protocolWaits().receiveMs. The count, also in rxLength.
 int readSerial(UpdateContext* ctx);
+// Async-signal-safe, for a program that ends at once (a signal handler): puts
+// the open port's own settings back, as closeSerial would (POSIX: one
+// tcsetattr on its descriptor). Nothing without an open port; nothing on
+// Windows, where the open keeps no settings of the port's.
+void putBackSerialSettingsAtOnce();
 // Clears linkOpen, drops RTS, empties the queues and closes the port (POSIX:
 // with the settings it had before the open put back).
 void closeSerial(UpdateContext* ctx);

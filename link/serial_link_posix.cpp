@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +38,12 @@ struct PortOriginal {
     termios settings{};
     bool lowLatencySet = false;
 } original;
+
+// The same settings for a signal handler: written before the port is
+// published, kept unchanged while it is.
+termios settingsAtOpen{};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "a signal handler reads the published port");
+std::atomic<int> publishedPort{kNoPort};
 
 // The errno of a port that takes the line settings without error but does
 // not show them when read back.
@@ -121,6 +128,7 @@ void restorePort(int port)
 {
     if (original.port != port)
         return;
+    publishedPort.store(kNoPort);
     if (original.lowLatencySet)
         releaseLowLatency(port);
     tcsetattr(port, TCSANOW, &original.settings);
@@ -168,6 +176,8 @@ int openSerial(UpdateContext* ctx)
         return 0;
     }
     original = PortOriginal{port, settings, false};
+    settingsAtOpen = settings;
+    publishedPort.store(port);
     tcflush(port, TCIOFLUSH);
     const int result = configureSerial(port);
     if (result == 0) {
@@ -266,6 +276,13 @@ int readSerial(UpdateContext* ctx)
     }
     ctx->rxLength = count;
     return count;
+}
+
+void putBackSerialSettingsAtOnce()
+{
+    const int port = publishedPort.load();
+    if (port != kNoPort)
+        tcsetattr(port, TCSANOW, &settingsAtOpen);
 }
 
 void closeSerial(UpdateContext* ctx)

@@ -36,7 +36,10 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         std::string error;  // the usage error's start
         Strings warnings;
     } rows[] = {
-        {{}, A::Update, "", {}},
+        {{"--com", "1"}, A::Update, "", {}},
+        {{"--yes"}, serialRunNeedsAPort() ? A::Usage : A::Update,
+         serialRunNeedsAPort() ? "a KT-58CU run needs its serial port: --device PATH or --com N (kt5cufirm --list-ports" : "",
+         {}},
         {{"--bogus"}, A::Usage, "unknown option --bogus", {}},
         {{"stray"}, A::Usage, "The following argument was not expected: stray", {}},
         {{"--com"}, A::Usage, "--com: 1 required", {}},
@@ -54,6 +57,10 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         {{"--ip", "1.2.3.4.5"}, A::Usage, "--ip 1.2.3.4.5 is not an IPv4 address: it has more than 4 numbers", {}},
         {{"--ip=999.1.1.1"}, A::Usage, "--ip 999.1.1.1 is not an IPv4 address: 999 is not a number from 0 to 255", {}},
         {{"--ip", "010.0.0.1"}, A::Usage, "--ip 010.0.0.1 is not an IPv4 address: 010 has a leading zero", {}},
+        {{"--ip", "10.0.0.0x1"}, A::Usage, "--ip 10.0.0.0x1 is not an IPv4 address: 0x1 has a leading zero", {}},
+        {{"--ip", "0x7f000001"}, A::Usage, "--ip 0x7f000001 is not an IPv4 address", {}},
+        {{"--ip", "10.0.0.1e"}, A::Usage, "--ip 10.0.0.1e is not an IPv4 address: 1e is not a number", {}},
+        {{"--ip", "3com.example", "--ip", "x.y.3d"}, A::Usage, "--ip x.y.3d is not an IPv4 address", {}},
         {{"--method", "network", "--ip", "a_b"}, A::Usage, "--ip a_b is neither a dotted IPv4 address nor a host name", {}},
         {{"--method", "network"}, A::Usage, "--method network needs --ip ADDR", {}},
         {{"--hosts", ""}, A::Usage, "--hosts takes a file name", {}},
@@ -61,7 +68,11 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         {{"--restore-xport"}, A::Usage, "--restore-xport needs --ip ADDR", {}},
         {{"--restore-xport", "--check", "--ip", "10.0.0.1"}, A::Usage, "--check and --restore-xport do not go together", {}},
         {{"--restore-xport", "--ip", "10.0.0.1", "--ip", "10.0.0.2"}, A::Usage, "--restore-xport takes one --ip ADDR, not a fleet", {}},
-        {{"--method", "serial", "--ip", "10.0.0.1", "--ip", "10.0.0.2"}, A::Usage, "the units of a fleet are KT-58NET: --method network", {}},
+        {{"--method", "serial", "--ip", "10.0.0.1", "--ip", "10.0.0.2"}, A::Usage, "--method serial does not go with --ip (a KT-58NET)", {}},
+        {{"--method", "network", "--device", "d"}, A::Usage, "--method network does not go with --device (a KT-58CU)", {}},
+        {{"--method", "serial", "--hosts", "h"}, A::Usage, "--method serial does not go with --hosts (a KT-58NET)", {}},
+        {{"--hosts", "h", "--com", "2"}, A::Usage, "--com (a KT-58CU) and --hosts (a KT-58NET) do not go together", {}},
+        {{"--restore-xport", "--ip", "10.0.0.1", "--method", "serial"}, A::Usage, "--method serial does not go with --ip", {}},
         {{"--ip", "10.0.0.1", "--ip", "10.0.0.2", "--keep-going", "--stop-on-error"}, A::Usage, "--keep-going and --stop-on-error do not go together", {}},
         {{"--if-newer", "--yes"}, A::Usage, "a fleet needs --ip ADDR or --hosts FILE", {}},
         {{"--hosts", "h", "--check"}, A::Usage, "--check takes one device, not a fleet", {}},
@@ -69,21 +80,22 @@ TEST(CommandLine, ActionsUsageErrorsAndWarnings)
         {{"-V", "--list-ports", "-h"}, A::Help, "", {}},
         {{"--list-ports", "--version"}, A::Version, "", {}},
         {{"--list-ports", "--ip", "10.0.0.1"}, A::ListPorts, "", {}},
-        {{"--device", "/dev/x", "--ip", "127.0.0.1", "--tcp-port", "2", "-y"}, A::Update, "",
-         {"--ip does not apply to --method serial", "--tcp-port does not apply to --method serial"}},
-        {{"--method", "network", "--ip", "unit-7", "--com", "2", "--device", "d", "--quiet"}, A::Update, "",
-         {"--com does not apply to --method network", "--device does not apply to --method network"}},
+        {{"--device", "/dev/x", "--ip", "127.0.0.1", "--tcp-port", "2", "-y"}, A::Usage,
+         "--device (a KT-58CU) and --ip (a KT-58NET) do not go together", {}},
+        {{"--method", "network", "--ip", "unit-7", "--com", "2", "--device", "d", "--quiet"}, A::Usage,
+         "--com (a KT-58CU) and --ip (a KT-58NET) do not go together", {}},
+        {{"--device", "/dev/x", "--tcp-port", "2", "-y"}, A::Update, "", {"--tcp-port does not apply to --method serial"}},
+        {{"--ip", "unit-7", "--quiet"}, A::Update, "", {}},
         {{"--check", "--yes", "--keep-going"}, A::Check, "",
          {"--yes does not apply to --check: nothing is erased", "--keep-going and --stop-on-error apply to a fleet only"}},
-        {{"--method=network", "--ip", "10.0.0.1", "--check", "--com", "1", "--image", "i.hex"}, A::Check, "",
-         {"--com does not apply to --method network"}},
-        {{"--ip", "10.0.0.1", "--ip", "unit-7", "--com", "2", "--device", "d", "-y", "--tcp-port", "3", "--method", "network"},
-         A::Fleet, "", {"--com does not apply to a fleet of KT-58NET units", "--device does not apply to a fleet of KT-58NET units"}},
+        {{"--method=network", "--ip", "10.0.0.1", "--check", "--image", "i.hex", "--yes"}, A::Check, "",
+         {"--yes does not apply to --check: nothing is erased"}},
+        {{"--ip", "10.0.0.1", "--ip", "unit-7", "-y", "--tcp-port", "3", "--method", "network", "--check"}, A::Usage,
+         "--check takes one device, not a fleet", {}},
         {{"--hosts", "plant.hosts", "--stop-on-error", "--if-newer", "--report", "r.json", "--trace"}, A::Fleet, "", {}},
-        {{"--restore-xport", "--ip", "10.0.0.1", "--method", "serial", "--image", "i", "--yes", "--tcp-port", "5", "-q",
-          "--stop-on-error"},
+        {{"--restore-xport", "--ip", "10.0.0.1", "--image", "i", "--yes", "--tcp-port", "5", "-q", "--stop-on-error"},
          A::Restore, "",
-         {"--method serial does not apply to --restore-xport", "--tcp-port does not apply to --restore-xport",
+         {"--tcp-port does not apply to --restore-xport",
           "--image does not apply to --restore-xport", "--yes does not apply to --restore-xport",
           "--keep-going and --stop-on-error apply to a fleet only"}},
         {{"--restore-xport", "--ip", "10.0.0.1", "--method", "network", "--trace=t"}, A::Restore, "", {}},
@@ -135,7 +147,7 @@ TEST(CommandLine, ValuesAsTaken)
     EXPECT_TRUE(line.trace);
     EXPECT_EQ(line.traceFile, "run.trace");
 
-    line = parse({"--method", "network", "--ip", "unit-7", "--tcp-port", "10002", "--trace", "-y"});
+    line = parse({"--ip", "unit-7", "--tcp-port", "10002", "--trace", "-y"});  // --ip: a KT-58NET
     EXPECT_TRUE(line.network);
     EXPECT_EQ(line.ip, "unit-7");
     EXPECT_EQ(line.tcpPort, 10002);

@@ -42,6 +42,7 @@ TEST(FleetHosts, AMalformedLineIsNamed)
         {"10.0.0.256\n", "hosts:1: '10.0.0.256' is neither a dotted IPv4 address nor a host name: 10.0.0.256"},
         {"010.0.0.1\n", "hosts:1: '010.0.0.1' is neither a dotted IPv4 address nor a host name: 010.0.0.1"},
         {"unit_7\n", "hosts:1: 'unit_7' is neither a dotted IPv4 address nor a host name: unit_7"},
+        {"10.0.0.0x1\n", "hosts:1: '10.0.0.0x1' is neither a dotted IPv4 address nor a host name: 10.0.0.0x1"},
         {":10001\n", "hosts:1: '' is neither a dotted IPv4 address nor a host name: :10001"},
         {"10.0.0.1\n# again\n10.0.0.1:10001\n", "hosts:3: 10.0.0.1:10001 is listed already on line 1"},
         {"# nothing\n\n", "hosts: no unit is listed"},
