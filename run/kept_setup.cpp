@@ -14,8 +14,9 @@ constexpr size_t kReadLimit = static_cast<size_t>(kSetupRecordSize);
 
 std::string keptSetupAddress(const char* ipText)
 {
+    // The address field holds at most kIpTextSize bytes and may be shorter.
     char text[kIpTextSize + 1] = {};
-    std::memcpy(text, ipText, kIpTextSize);
+    std::memcpy(text, ipText, strnlen(ipText, kIpTextSize));
     const uint32_t address = addressFromText(text);  // network order: the first byte is the first number
     uint8_t bytes[4];
     std::memcpy(bytes, &address, sizeof bytes);
