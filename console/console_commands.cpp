@@ -17,6 +17,7 @@
 #include "image_file.h"
 #include "kt_version.h"
 #include "port_list.h"
+#include "run_words.h"
 #include "protocol_waits.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -107,44 +108,35 @@ int prepareRun(const CommandLine& line, RunSetup* setup)
 // The image the run will load, read and checked before anything is touched:
 // true when it is fine (its summary printed for --check), else false with the
 // file, line and reason on standard error.
-bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool check)
+bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
 {
-    ConsoleView view(options, stdout, stderr, readAnswerLine);
     char path[kPathSize] = "";
     if (ctx->imageChoice[0] != '\0')
         std::snprintf(path, sizeof path, "%s", ctx->imageChoice);
     else
         programImagePath(path);
     std::snprintf(ctx->imagePath, sizeof ctx->imagePath, "%s", path);
-    std::vector<uint8_t> data;
-    int failure = 0;
-    std::FILE* file = path[0] != '\0' ? std::fopen(path, "rb") : nullptr;
-    if (file == nullptr) {
-        failure = path[0] != '\0' ? errno : ENAMETOOLONG;
-    } else {
-        uint8_t block[65536];
-        for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0 && data.size() < 0x7FFF0000u;)
-            data.insert(data.end(), block, block + n);
-        if (std::ferror(file))
-            failure = errno != 0 ? errno : EIO;
-        std::fclose(file);
-    }
-    if (failure != 0) {
-        ctx->errorCode = ErrImageRead;
-        view.showErrorBox(loadText(TextErrorCaption), withoutLineEnd(errorMessage(*ctx, 0)) + ": " +
-                                                          (path[0] != '\0' ? path : kImageFileName) + ": " +
-                                                          std::strerror(failure));
-        if (ctx->imageChoice[0] == '\0' && failure == ENOENT)
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    std::string reason;
+    if (!readImageFile(path, &data, &size, &reason)) {
+        std::free(data);
+        sayLine(stderr, TextSayError,
+                {failureWords(ErrImageRead) + ": " + (path[0] != '\0' ? path : kImageFileName) + ": " + reason});
+        if (ctx->imageChoice[0] == '\0' && reason == std::strerror(ENOENT))
             sayLine(stderr, TextNoImageGiven);
-        ctx->errorCode = 0;
         return false;
     }
     ImageProblem problem{};
     ImageSummary summary{};
-    if (!diagnoseImage(data.data(), static_cast<int32_t>(data.size()), &problem, &summary)) {
+    const int good = diagnoseImage(data, size, &problem, &summary);
+    std::free(data);
+    if (!good) {
         sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
         return false;
     }
+    options->image.records = summary.records;
+    options->image.dataBytes = summary.dataBytes;
     if (check)
         sayLine(stdout, TextImageChecked, {path, imageSummaryText(summary)});
     return true;
@@ -183,7 +175,7 @@ int updateCommand(const CommandLine& line)
     if (const int status = prepareRun(line, &setup))
         return status;
     // The image first: a bad one touches no device and no XPort.
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     return runSingle(line, setup);
 }
@@ -193,7 +185,7 @@ int checkCommand(const CommandLine& line)
     RunSetup setup;
     if (const int status = prepareRun(line, &setup))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, true))
+    if (!checkImageFirst(setup.ctx, &setup.options, true))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     // --check alone stops at the image; with a device it identifies that too.
     if (!line.network && line.device.empty() && !line.comGiven)
@@ -220,7 +212,7 @@ int fleetCommand(const CommandLine& line)
         return usageError(error);
     if (const int status = prepareOutput(line, &setup))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     FleetOptions fleet;
     fleet.assumeYes = line.yes;

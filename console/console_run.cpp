@@ -70,6 +70,7 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view);
     ctx->hooks = nullptr;
+    result.outcome.cause = view.cause();
     result.errorShown = view.errorShown();
     result.deviceVersion = view.deviceVersion();
     return result;

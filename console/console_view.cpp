@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "console_messages.h"
+#include "port_hint.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -81,14 +82,42 @@ void ConsoleView::showDeviceVersion(const std::string& text)
 {
     deviceVersion_ = text;
     if (!options_.quiet)
-        line(out_, text);
+        line(out_, consoleMessage(TextSayDeviceVersion, {text}));
 }
 
 void ConsoleView::showImageVersion(const std::string& text)
 {
     imageVersion_ = text;
     if (!options_.quiet)
-        line(out_, "-> " + text);
+        line(out_, consoleMessage(TextSayImageVersion, {text}));
+}
+
+void ConsoleView::showStatusOf(const UpdateContext& ctx)
+{
+    // The switch is said to be done only once the XPort acknowledged it.
+    if (ctx.statusCode != StXportChanging && ctx.method == Network && ctx.run.facts.xportSwitched != 0 &&
+        !switchSaid_) {
+        switchSaid_ = true;
+        showStatusText(consoleMessage(TextSaySwitched));
+    }
+    showStatusText(statusWords(ctx, unitName(ctx, options_.address)));
+}
+
+void ConsoleView::showResultOf(const UpdateContext& ctx)
+{
+    showStatusText(consoleMessage(ctx.succeeded != 0 ? TextSayWritten : TextSayNotWritten));
+}
+
+bool ConsoleView::askConfirmationOf(const UpdateContext& ctx)
+{
+    const std::string model = ctx.method == Network ? "KT-58NET" : "KT-58CU";
+    const std::string unit = ctx.method == Network ? options_.address : chosenPortName(ctx);
+    const bool yes = askConfirmation(consoleMessage(
+        TextSayQuestion, {model, unit,
+                          versionText(ctx.deviceVersion[kDeviceVersionMajor], ctx.deviceVersion[kDeviceVersionMinor]),
+                          versionText(ctx.imageMajor, ctx.imageMinor)}));
+    declined_ = !yes;
+    return yes;
 }
 
 bool ConsoleView::askConfirmation(const std::string& question)
@@ -125,10 +154,22 @@ void ConsoleView::showErrorBox(const std::string& caption, const std::string& me
     line(err_, caption + ": " + withoutLineEnd(message));
 }
 
-void ConsoleView::showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
-                               int number)
+void ConsoleView::showErrorFor(const std::string&, const std::string&, const UpdateContext& ctx, int number)
 {
-    showErrorBox(caption, withoutLineEnd(message) + errorDetail(ctx, number));
+    errorShown_ = true;
+    cause_ = causeWords(ctx, options_.address, options_.image);
+    std::string text = failureWords(ctx.errorCode) + errorDetail(ctx, number);
+    if (!cause_.empty())
+        text += ": " + cause_;
+    else if (ctx.errorCode == ErrConnect || ctx.errorCode == ErrLinkOpen)
+        cause_ = unitName(ctx, options_.address) + (number != 0 ? ": " + systemErrorText(number) : std::string());
+    sayOnError(consoleMessage(TextSayError, {text}));
+    // A serial port that would not open: what to do about it.
+    if (ctx.errorCode == ErrLinkOpen && ctx.method == Serial && number != 0) {
+        const std::string hint = portOpenHint(chosenPortName(ctx), number);
+        if (!hint.empty())
+            sayOnError(hint);
+    }
 }
 
 std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
@@ -204,7 +245,7 @@ void ConsoleView::stepProgress(uint32_t step)
     progressShown_ = true;
 }
 
-void ConsoleView::showFinalText(const std::string& text, bool succeeded)
+void ConsoleView::showFinalText(const std::string&, bool succeeded)
 {
     if (run_ != nullptr && run_->leftAlone != 0)
         showStatusText(consoleMessage(TextFleetLeftAlone,
@@ -217,8 +258,12 @@ void ConsoleView::showFinalText(const std::string& text, bool succeeded)
         line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
                        ? consoleMessage(TextCheckFailed)
                        : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}));
+    else if (succeeded)
+        line(out_, consoleMessage(TextSayComplete));
+    else if (declined_ && !errorShown_)
+        line(out_, consoleMessage(TextSayDeclined));
     else
-        line(out_, text);
+        line(out_, consoleMessage(TextSayNotComplete));
 }
 
 void ConsoleView::resetProgress()

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "command_view.h"
+#include "run_words.h"
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
@@ -23,6 +24,7 @@ struct ConsoleOptions {
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
     std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
+    ImageFacts image;            // the image as checked first
 };
 
 class ConsoleView : public CommandView {
@@ -37,6 +39,9 @@ public:
     void showDeviceVersion(const std::string& text) override;
     void showImageVersion(const std::string& text) override;
     bool askConfirmation(const std::string& question) override;
+    void showStatusOf(const UpdateContext& ctx) override;
+    void showResultOf(const UpdateContext& ctx) override;
+    bool askConfirmationOf(const UpdateContext& ctx) override;
     void showErrorBox(const std::string& caption, const std::string& message) override;
     void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
                       int number) override;
@@ -58,6 +63,10 @@ public:
     // line ("Ver 1.00"; empty before the device was identified).
     bool errorShown() const { return errorShown_; }
     const std::string& deviceVersion() const { return deviceVersion_; }
+    // Why the run's last failure happened, in the console's words; empty when unknown.
+    const std::string& cause() const { return cause_; }
+    // Whether the user answered No to the question.
+    bool declined() const { return declined_; }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).
@@ -89,6 +98,9 @@ private:
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
     bool progressShown_ = false; // something stands on the terminal's line
     bool errorShown_ = false;
+    bool declined_ = false;
+    bool switchSaid_ = false;    // the XPort's switch was reported done
+    std::string cause_;
     std::string deviceVersion_, imageVersion_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDrawn_;
