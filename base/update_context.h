@@ -84,6 +84,7 @@ struct RunFacts {
     int32_t line;              // its line in the image file
     uint32_t address;          // its load address, the extended bases applied
     uint32_t dataBytes;        // data bytes of the records acknowledged so far
+    uint32_t lineBytes;        // bytes of the records sent so far, as they went on the link
     uint8_t expected[4];       // what the reply must start with
     int32_t expectedLength;
     uint8_t reply[8];          // the first bytes that came instead

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
+
 #include "host_address.h"
 
 namespace {
@@ -119,6 +121,19 @@ const std::vector<OptionSpec> kOptionTable = {
     {"--image", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
      kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+    {"--expect-sha256", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         std::string digest = v.front();
+         for (char& c : digest)
+             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+         if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
+             return "--expect-sha256 takes the 64 hex digits of a SHA-256";
+         line->expectSha256 = digest;
+         return {};
+     },
+     kOneDevice | ModeFleet,
+     "--expect-sha256 HEX\trefuse, before anything is touched, an image whose\n"
+     "\tSHA-256 is not HEX", "", ""},
     {"-y,--yes", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
      ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",

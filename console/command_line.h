@@ -34,6 +34,7 @@ struct CommandLine {
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
+    std::string expectSha256;     // --expect-sha256 HEX, lowercase; empty: any image
     bool yes = false;             // --yes, -y
     bool quiet = false;           // --quiet, -q
     bool check = false;           // --check

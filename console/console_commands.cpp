@@ -18,6 +18,7 @@
 #include "kt_version.h"
 #include "port_list.h"
 #include "run_words.h"
+#include "sha256.h"
 #include "protocol_waits.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -62,6 +63,7 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     setup->options.quiet = line.quiet;
     setup->options.check = line.check;
     setup->options.xportRepair = line.restoreXport;
+    setup->options.expectSha256 = line.expectSha256;
     if (line.network && line.action != CommandAction::Fleet) {
         std::string dotted, why;
         if (!resolveIpv4(line.ip, &dotted, &why))
@@ -130,15 +132,23 @@ bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
     ImageProblem problem{};
     ImageSummary summary{};
     const int good = diagnoseImage(data, size, &problem, &summary);
+    const std::string digest = sha256Hex(data, static_cast<size_t>(size));
     std::free(data);
     if (!good) {
         sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
         return false;
     }
+    if (!options->expectSha256.empty() && options->expectSha256 != digest) {
+        sayLine(stderr, TextShaMismatch, {path, digest, options->expectSha256});
+        return false;
+    }
     options->image.records = summary.records;
     options->image.dataBytes = summary.dataBytes;
+    options->image.sha256 = digest;
+    options->image.version = versionText(summary.major, summary.minor);
     if (check)
-        sayLine(stdout, TextImageChecked, {path, imageSummaryText(summary)});
+        sayLine(stdout, TextImageChecked,
+                {path, imageSummaryText(summary) + loadText(TextSentenceJoin) + consoleMessage(TextSayDigest, {digest})});
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cancel.h"
 #include "console_messages.h"
 #include "port_hint.h"
 #include "port_list.h"
@@ -18,6 +19,12 @@ ConsoleView::ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FIL
 ConsoleView::~ConsoleView()
 {
     stopCountdown();
+}
+
+// A detail (": object: reason") without its leading separator.
+static std::string withoutDetailColon(const std::string& detail)
+{
+    return detail.compare(0, 2, ": ") == 0 ? detail.substr(2) : detail;
 }
 
 std::string withoutLineEnd(std::string text)
@@ -55,9 +62,11 @@ std::string ConsoleView::prefixed(const std::string& text) const
 void ConsoleView::endProgressLocked()
 {
     if (progressShown_) {
-        std::fputs("\r\033[K", err_);
+        // The bar's last state stays on screen; a countdown goes.
+        std::fputs(barShown_ ? "\n" : "\r\033[K", err_);
         std::fflush(err_);
         progressShown_ = false;
+        barShown_ = false;
     }
     if (!options_.progressBar && !options_.quiet && position_ > reported_)
         plainProgressLocked();
@@ -100,12 +109,19 @@ void ConsoleView::showStatusOf(const UpdateContext& ctx)
         switchSaid_ = true;
         showStatusText(consoleMessage(TextSaySwitched));
     }
+    // No link, nothing to release or leave.
+    if (ctx.statusCode == StQuitting && ctx.linkOpen == 0)
+        return;
     showStatusText(statusWords(ctx, unitName(ctx, options_.address)));
 }
 
 void ConsoleView::showResultOf(const UpdateContext& ctx)
 {
     showStatusText(consoleMessage(ctx.succeeded != 0 ? TextSayWritten : TextSayNotWritten));
+    if (ctx.succeeded != 0 && ctx.run.facts.record > 0) {
+        const auto writing = std::chrono::steady_clock::now() - started_;
+        showStatusText(summaryWords(ctx, std::chrono::duration<double>(writing).count()));
+    }
 }
 
 bool ConsoleView::askConfirmationOf(const UpdateContext& ctx)
@@ -157,12 +173,17 @@ void ConsoleView::showErrorBox(const std::string& caption, const std::string& me
 void ConsoleView::showErrorFor(const std::string&, const std::string&, const UpdateContext& ctx, int number)
 {
     errorShown_ = true;
-    cause_ = causeWords(ctx, options_.address, options_.image);
+    // A connect that an interrupt cut short was stopped by the user.
+    const bool stopped = ctx.errorCode == ErrConnect && cancelRequested();
+    const std::string cause =
+        stopped ? consoleMessage(TextCauseStopped) : causeWords(ctx, options_.address, options_.image);
     std::string text = failureWords(ctx.errorCode) + errorDetail(ctx, number);
-    if (!cause_.empty())
-        text += ": " + cause_;
-    else if (ctx.errorCode == ErrConnect || ctx.errorCode == ErrLinkOpen)
-        cause_ = unitName(ctx, options_.address) + (number != 0 ? ": " + systemErrorText(number) : std::string());
+    if (!cause.empty())
+        text += ": " + cause;
+    // The state line names the first failure: what followed it came of it.
+    const bool linkFailed = ctx.errorCode == ErrConnect || ctx.errorCode == ErrLinkOpen;
+    if (cause_.empty())
+        cause_ = !cause.empty() ? cause : linkFailed ? withoutDetailColon(errorDetail(ctx, number)) : std::string();
     sayOnError(consoleMessage(TextSayError, {text}));
     // A serial port that would not open: what to do about it.
     if (ctx.errorCode == ErrLinkOpen && ctx.method == Serial && number != 0) {
@@ -204,15 +225,20 @@ std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
     }
 }
 
-void ConsoleView::enableControls(bool)
+void ConsoleView::enableControls(bool enable)
 {
     // A console has no controls to grey out: the run owns it until it ends.
+    // As the run begins, its header: the program, the target, the image.
+    if (!enable && run_ != nullptr && !options_.quiet && !options_.image.sha256.empty())
+        line(out_, headerWords(targetWords(*run_, options_.address), run_->imagePath, options_.image));
 }
 
 void ConsoleView::setProgressRange(uint32_t maximum)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    maximum_ = maximum;
+    // The console counts the image's data bytes, where it knows them.
+    maximum_ = run_ != nullptr && options_.image.dataBytes > 0 ? static_cast<uint32_t>(options_.image.dataBytes)
+                                                               : maximum;
     position_ = 0;
     reported_ = 0;
     reportedTenths_ = 0;
@@ -223,7 +249,7 @@ void ConsoleView::setProgressRange(uint32_t maximum)
 void ConsoleView::stepProgress(uint32_t step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    position_ += step;
+    position_ = run_ != nullptr && options_.image.dataBytes > 0 ? run_->run.facts.dataBytes : position_ + step;
     if (options_.quiet || maximum_ == 0)
         return;
     if (!options_.progressBar) {
@@ -235,7 +261,7 @@ void ConsoleView::stepProgress(uint32_t step)
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    const bool last = position_ + 6 >= maximum_;  // a whole image ends the bar 6 short of its maximum
+    const bool last = position_ >= maximum_;
     if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
         return;
     lastDrawn_ = now;
@@ -243,6 +269,7 @@ void ConsoleView::stepProgress(uint32_t step)
     const int columns = std::max(20, terminalColumns(err_));
     put(err_, "\r" + progressLine(position_, maximum_, seconds, columns) + "\033[K");
     progressShown_ = true;
+    barShown_ = true;
 }
 
 void ConsoleView::showFinalText(const std::string&, bool succeeded)

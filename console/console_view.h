@@ -25,6 +25,7 @@ struct ConsoleOptions {
     std::string address;         // the XPort's address as the user named it
     std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
     ImageFacts image;            // the image as checked first
+    std::string expectSha256;    // --expect-sha256: the digest the image must have; empty: any
 };
 
 class ConsoleView : public CommandView {
@@ -97,6 +98,7 @@ private:
     uint32_t reported_ = 0;      // plain lines: the position last reported
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
     bool progressShown_ = false; // something stands on the terminal's line
+    bool barShown_ = false;      // ... and it is the bar, which stays
     bool errorShown_ = false;
     bool declined_ = false;
     bool switchSaid_ = false;    // the XPort's switch was reported done

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console_messages.h"
+#include "kt_version.h"
 #include "default_ports.h"
 #include "port_list.h"
 #include "protocol_waits.h"
@@ -68,6 +69,12 @@ std::string xportWords(const UpdateContext& ctx, const std::string& address)
     const std::string peer = address + ":" + std::to_string(kXportConfigPort);
     if (ctx.run.facts.xportReplyLength == 0)
         return consoleMessage(TextCauseXportSilent, {peer, seconds(protocolWaits().receiveMs)});
+    // A whole setup record came back after a put: the read-back differs.
+    // Without a put out, the keeper refused and has said why.
+    if (ctx.run.facts.xportReplyLength == kSetupRecordSize)
+        return ctx.errorCode == ErrXportRestore || ctx.xportChanged != 0
+                   ? consoleMessage(TextCauseXportReadBack, {peer})
+                   : std::string();
     if (ctx.run.facts.xportReplyLength > 0)
         return consoleMessage(TextCauseXportWrong, {peer});
     return {};
@@ -162,4 +169,38 @@ std::string causeWords(const UpdateContext& ctx, const std::string& address, con
     default:
         return {};
     }
+}
+
+std::string targetWords(const UpdateContext& ctx, const std::string& address)
+{
+    if (ctx.method == Network)
+        return consoleMessage(TextSayTargetNetwork, {address, std::to_string(ctx.tcpPort)});
+    return consoleMessage(TextSayTargetSerial, {chosenPortName(ctx)});
+}
+
+std::string headerWords(const std::string& target, const std::string& imagePath, const ImageFacts& image)
+{
+    return consoleMessage(TextSayHeader, {"kt5cufirm", KT_VERSION_TEXT, target, imagePath, image.version,
+                                          std::to_string(image.records), std::to_string(image.dataBytes),
+                                          image.sha256});
+}
+
+std::string summaryWords(const UpdateContext& ctx, double seconds)
+{
+    const RunFacts& facts = ctx.run.facts;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    const std::string time = text;
+    const double rate = seconds > 0 ? facts.dataBytes / seconds : 0.0;
+    std::snprintf(text, sizeof text, "%.0f", rate);
+    const std::string perSecond = text;
+    std::string share;
+    if (ctx.method == Serial && seconds > 0) {
+        // 115200 baud, 8N1: ten bits a byte.
+        std::snprintf(text, sizeof text, "%.0f", 100.0 * facts.lineBytes / seconds / 11520.0);
+        share = consoleMessage(TextSayLineShare, {text});
+    }
+    return consoleMessage(TextSaySummary,
+                          {std::to_string(facts.record), std::to_string(facts.dataBytes), time, perSecond, share,
+                           versionText(ctx.deviceVersion[kDeviceVersionMajor], ctx.deviceVersion[kDeviceVersionMinor])});
 }

@@ -165,6 +165,7 @@ int writeRecords(WindowHandle window, UpdateContext* ctx, int64_t cursor)
         else
             noteStep(ctx, StepRecord, kRecordTaken);
         sendTx(window, ctx);
+        ctx->run.facts.lineBytes += static_cast<uint32_t>(length);
         if (receiveReply(window, ctx, kRecordReplySize) == 0)
             return 0;
         if (last ? !replyIs(ctx, kLastRecordTaken) : !replyIs(ctx, kRecordTaken))

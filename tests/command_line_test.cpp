@@ -138,7 +138,7 @@ std::string readText(const char* path)
 // Every option name ("--com", "-y") in `text`.
 std::set<std::string> optionNames(const std::string& text)
 {
-    static const std::regex name(R"((?:^|[^\w-])(--[a-z][a-z-]*[a-z]|-[a-zA-Z])(?![\w-]))");
+    static const std::regex name(R"((?:^|[^\w-])(--[a-z][a-z0-9-]*[a-z0-9]|-[a-zA-Z])(?![\w-]))");
     std::set<std::string> names;
     for (std::sregex_iterator at(text.begin(), text.end(), name), end; at != end; ++at)
         names.insert((*at)[1]);
