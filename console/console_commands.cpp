@@ -15,6 +15,7 @@
 #include "host_address.h"
 #include "image_diagnosis.h"
 #include "image_file.h"
+#include "image_words.h"
 #include "kt_version.h"
 #include "port_list.h"
 #include "run_words.h"
@@ -135,7 +136,7 @@ bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
     const std::string digest = sha256Hex(data, static_cast<size_t>(size));
     std::free(data);
     if (!good) {
-        sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
+        sayLine(stderr, TextImageRefused, {path, imageProblemWords(problem)});
         return false;
     }
     if (!options->expectSha256.empty() && options->expectSha256 != digest) {
@@ -148,7 +149,7 @@ bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
     options->image.version = versionText(summary.major, summary.minor);
     if (check)
         sayLine(stdout, TextImageChecked,
-                {path, imageSummaryText(summary) + loadText(TextSentenceJoin) + consoleMessage(TextSayDigest, {digest})});
+                {path, imageSummaryWords(summary) + loadText(TextSentenceJoin) + consoleMessage(TextSayDigest, {digest})});
     return true;
 }
 

@@ -351,15 +351,17 @@ std::string ConsoleView::progressLine(uint32_t position, uint32_t maximum, doubl
 {
     const double fraction = maximum == 0 ? 0.0 : std::min(1.0, double(position) / double(maximum));
     char text[160];
-    std::snprintf(text, sizeof text, " %3d%%  %u/%u bytes", static_cast<int>(fraction * 100), position, maximum);
-    const std::string counts = text;
+    std::snprintf(text, sizeof text, " %3d%%  ", static_cast<int>(fraction * 100));
+    const std::string counts =
+        text + consoleMessage(TextBarBytes, {std::to_string(position), std::to_string(maximum)});
     std::string timing;
     const double rate = seconds > 0 ? position / seconds : 0.0;
     if (rate > 0) {
         const double left = (maximum > position ? maximum - position : 0) / rate;
-        std::snprintf(text, sizeof text, "  %.1f KiB/s  %d:%02d left", rate / 1024.0, static_cast<int>(left) / 60,
-                      static_cast<int>(left) % 60);
-        timing = text;
+        char kib[32], time[32];
+        std::snprintf(kib, sizeof kib, "%.1f", rate / 1024.0);
+        std::snprintf(time, sizeof time, "%d:%02d", static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+        timing = "  " + consoleMessage(TextBarTiming, {kib, time});
     }
     // One column is left free, so that the terminal never wraps the line.
     const int room = columns - 1;

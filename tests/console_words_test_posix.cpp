@@ -12,10 +12,13 @@
 
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "kt_version.h"
 #include "process_run.h"
+#include "sha256.h"
 #include "test_support.h"
 
 namespace {
@@ -100,6 +103,14 @@ const Case kCases[] = {
      "no reply from 127.0.0.1:30718 within 0.3 s (check the address, a firewall, and that the module is an XPort)"},
 };
 
+// The last line of `text`, without its line end.
+std::string lastLine(const std::string& text)
+{
+    const size_t end = text.find_last_not_of('\n');
+    const size_t start = text.rfind('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+}
+
 class ConsoleWords : public ::testing::Test {
 protected:
     ConsoleWords() { chmod(scratch.path().c_str(), 0755); }
@@ -157,15 +168,8 @@ protected:
     ScratchDir scratch;
     const std::string image = sampleImage("0201", 6, 16);
     const std::filesystem::path imageFile = scratch.write("image.hex", image);
+    const std::string digest = sha256Hex(reinterpret_cast<const uint8_t*>(image.data()), image.size());
 };
-
-// The last line of `text`, without its line end.
-std::string lastLine(const std::string& text)
-{
-    const size_t end = text.find_last_not_of('\n');
-    const size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
-}
 
 TEST_F(ConsoleWords, EveryFailureNamesItsCause)
 {
@@ -188,6 +192,62 @@ TEST_F(ConsoleWords, EveryFailureNamesItsCause)
             EXPECT_NE(result.err.find(hint), std::string::npos) << hint;
         }
     }
+}
+
+TEST_F(ConsoleWords, AHeaderASummaryAndProgressToTheWholeImage)
+{
+    const Sim sim = startSim({}, false);
+    const ProcessResult result = runProcess(updateArgs(sim.where, false), environment());
+    EXPECT_EQ(result.status, 0) << result.all;
+    EXPECT_EQ(result.out.substr(0, result.out.find('\n') + 1),
+              "kt5cufirm " KT_VERSION_TEXT ": KT-58CU on " + sim.where + "; image " + imageFile.string() +
+                  ": Ver 1.02, 7 records, 96 data bytes, SHA-256 " + digest + "\n");
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("\nWritten: 7 records, 96 data bytes in [0-9]+\\.[0-9] s, "
+                                                         "[0-9]+ bytes/s \\([0-9]+ % of the 115200 baud line's "
+                                                         "limit\\); the device now has Ver 1\\.02\\.\n")))
+        << result.out;
+    EXPECT_NE(result.err.find("\nwritten 100% (96/96 bytes)\n"), std::string::npos) << result.err;
+}
+
+// Every line of a Japanese run is Japanese: what is left once names, paths,
+// numbers and the device's bytes are taken out holds no Latin letter.
+TEST_F(ConsoleWords, AJapaneseRunSpeaksJapaneseOnEveryLine)
+{
+    const std::regex names("kt5cufirm|KT5CUFIRM_TEST_WAITS|KT-58CU|XPort|Ver|SHA-256|KiB/s|baud|CR LF|\\bms\\b|"
+                           "\\([0-9a-f]{7}\\)|[0-9a-f]{64}|0x[0-9A-F]+|'[^']*'|\\S*/\\S*|\\? [yn]$");  // the answer's key
+    for (const Strings& faults : {Strings{}, Strings{"--wrong-letter=6"}}) {
+        const Sim sim = startSim(faults, false);
+        const ProcessResult result = runProcess(updateArgs(sim.where, false), environment("ja_JP.UTF-8"));
+        EXPECT_EQ(result.status, faults.empty() ? 0 : 3) << result.all;
+        std::istringstream lines(result.all);
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count) {
+            const std::string rest = std::regex_replace(line, names, "");
+            EXPECT_FALSE(std::regex_search(rest, std::regex("[A-Za-z]"))) << line;
+        }
+        EXPECT_GT(count, 10);
+    }
+}
+
+TEST_F(ConsoleWords, AnImageIsRefusedWhoseDigestIsNotTheOneExpected)
+{
+    const ProcessResult right = runProcess({KT5CUFIRM_PATH, "--check", "--image", imageFile.string(),
+                                            "--expect-sha256", digest}, environment());
+    EXPECT_EQ(right.status, 0) << right.all;
+    EXPECT_NE(right.out.find("; SHA-256 " + digest + "\n"), std::string::npos) << right.out;
+    // Refused before any port is opened: the missing one is never tried.
+    const std::string other(64, '0');
+    const ProcessResult wrong = runProcess(updateArgs("/nonexistent/ttyUSB9", false), environment());
+    const ProcessResult refused = runProcess({KT5CUFIRM_PATH, "--device", "/nonexistent/ttyUSB9", "--image",
+                                              imageFile.string(), "--expect-sha256", other}, environment());
+    EXPECT_NE(wrong.all.find("Opening"), std::string::npos);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("kt5cufirm: the image " + imageFile.string() + " is refused: its SHA-256 is " + digest +
+                               ", not " + other + " as expected\n"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(lastLine(refused.err), "kt5cufirm: the device was not changed.");
 }
 
 } // namespace
