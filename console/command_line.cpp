@@ -11,7 +11,7 @@ namespace {
 constexpr const char* kUsage =
     "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
     "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q]\n"
-    "                 [--check] [--trace[=FILE]]\n"
+    "                 [--expect-sha256 HEX] [--check] [--trace[=FILE]]\n"
     "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
     "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
     "                 [-y] [-q] [--trace[=FILE]]\n"
@@ -48,6 +48,36 @@ constexpr const char* kHelpTail =
     "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
     "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
 
+constexpr const char* kHelpHeadJapanese =
+    "KT-58 インターフェースのファームウェアをファームウェアファイル kt58netcu.hex で置き換えます。\n"
+    "オプションの値は --opt VALUE または --opt=VALUE で指定します。\n"
+    "\n";
+
+constexpr const char* kFleetHeadJapanese = "\n複数の KT-58NET を順に更新する（フリート）:\n";
+
+constexpr const char* kHelpTailJapanese =
+    "フリートは一覧全体について一度だけ確認し（--yes がなければ）、各台の行の先頭に\n"
+    "[ADDR] を付け、最後に標準出力に一覧表を出します。\n"
+    "\n"
+    "ファームウェアファイルはデバイスや XPort に触れる前に検査します。進捗は標準エラー\n"
+    "出力に出ます。端末ではバー、それ以外では 10 % ごとに 1 行です。\n"
+    "端末がなく --yes もない場合、答えは「いいえ」となり何も消去しません。\n"
+    "Ctrl-C（SIGINT、SIGTERM、SIGHUP）は現在のレコードの後で停止し、先に XPort の\n"
+    "設定を元に戻します。3 回目でただちに終了します。\n"
+    "\n"
+    "終了ステータス:\n"
+    "  0  アップデートが完了し、切り替えた XPort を元に戻した（--check: ファーム\n"
+    "     ウェアファイルと、指定があればデバイスを確認した）\n"
+    "  1  デバイスは変更されていない: 拒否、中止、中断、または消去前の失敗\n"
+    "     （不正なファームウェアファイルを含む）\n"
+    "  2  使い方の誤り（何も送信していない）\n"
+    "  3  デバイスは消去されたが、書き込みと確認が完了していない:\n"
+    "     もう一度アップデートを実行する\n"
+    "  4  XPort の設定を元に戻せなかった（0、1、3 より優先）:\n"
+    "     kt5cufirm --restore-xport --ip ADDR を実行する\n"
+    "フリートの終了ステータスは各台のうち最も悪いもの（4、3、1、0 の順）です。\n"
+    "--if-newer で飛ばした台は 0、試みなかった台は 1 と数えます。\n";
+
 constexpr unsigned kOneDevice = ModeSerial | ModeNetwork | ModeCheck;
 constexpr unsigned kRuns = kOneDevice | ModeFleet | ModeRestore;
 
@@ -79,7 +109,9 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
-            "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
+            "--method network\tKT-58NET behind its XPort, over TCP", "", "",
+     "--method serial\tシリアルポートの KT-58CU（既定）\n"
+     "--method network\tXPort の先の KT-58NET、TCP 経由", ""},
     {"--com", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 99999999);
@@ -89,12 +121,15 @@ const std::vector<OptionSpec> kOptionTable = {
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
+     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", "",
+     "--com N\tシリアルポート COM N（Linux では /dev/ttyS<N-1>）。既定は 1", ""},
     {"--device", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
      ModeSerial | ModeCheck,
      "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
-     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
+     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", "",
+     "--device PATH\t代わりに使うシリアルデバイス。例えば USB アダプターの固定名\n"
+     "\t/dev/serial/by-id/usb-...-if00-port0（--list-ports を参照）", ""},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -107,7 +142,9 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
      "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
      "\te.g. 192.168.0.50; a name is resolved once, before the run",
-     "--ip ADDR\tgiven more than once: one unit each", ""},
+     "--ip ADDR\tgiven more than once: one unit each", "",
+     "--ip ADDR\tデバイスの IPv4 アドレスまたはホスト名（ネットワーク）。\n"
+     "\t例 192.168.0.50。名前は実行前に一度だけ解決します", "--ip ADDR\t複数回指定: それぞれ 1 台"},
     {"--tcp-port", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 65535);
@@ -117,10 +154,12 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + std::to_string(kDefaultTcpPort),
-     "", ""},
+     "", "",
+     "--tcp-port N\tXPort のデータポート（ネットワーク）。既定は " + std::to_string(kDefaultTcpPort), ""},
     {"--image", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
-     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", "",
+     "--image PATH\tファームウェアファイル。既定はこのプログラムと同じ場所の kt58netcu.hex", ""},
     {"--expect-sha256", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          std::string digest = v.front();
@@ -133,19 +172,26 @@ const std::vector<OptionSpec> kOptionTable = {
      },
      kOneDevice | ModeFleet,
      "--expect-sha256 HEX\trefuse, before anything is touched, an image whose\n"
-     "\tSHA-256 is not HEX", "", ""},
+     "\tSHA-256 is not HEX", "", "",
+     "--expect-sha256 HEX\tSHA-256 が HEX でないファームウェアファイルを、何にも\n"
+     "\t触れる前に拒否します", ""},
     {"-y,--yes", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
      ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
-     ""},
+     "",
+     "-y, --yes\tデバイスを消去する前の確認に「はい」と答えます", ""},
     {"-q,--quiet", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
-     "-q, --quiet\tshow only errors and the final line", "", ""},
+     "-q, --quiet\tshow only errors and the final line", "", "",
+     "-q, --quiet\tエラーと最後の行だけを表示します", ""},
     {"--check", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
      "--check\tcheck the image (version, records, bytes, addresses) and\n"
      "\tstop; with --device, --com or --method network --ip\n"
-     "\talso identify the device and release it, erasing nothing", "", ""},
+     "\talso identify the device and release it, erasing nothing", "", "",
+     "--check\tファームウェアファイル（バージョン、レコード、バイト数、アドレス）を\n"
+     "\t検査して終了します。--device、--com、--method network --ip が\n"
+     "\tあればデバイスも識別して解放します。何も消去しません", ""},
     {"--trace", OptionKind::OptionalValue,
      [](const Values& v, CommandLine* line) {
          line->trace = true;
@@ -155,45 +201,58 @@ const std::vector<OptionSpec> kOptionTable = {
      kRuns,
      "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
      "\twith the milliseconds since the start, to standard error\n"
-     "\tor FILE", "", ""},
+     "\tor FILE", "", "",
+     "--trace[=FILE]\tデバイスと XPort とのやり取りをすべて、開始からのミリ秒と\n"
+     "\t16進数で標準エラー出力または FILE に記録します", ""},
     {"--list-ports", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action == CommandAction::Update)
              line->action = CommandAction::ListPorts;
          return std::string();
      },
-     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
+     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", "",
+     "--list-ports\tこのマシンのシリアルポートを一覧して終了します", ""},
     {"--restore-xport", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->restoreXport = true; return std::string(); }, ModeRestore,
-     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
+     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", "",
+     "--restore-xport\t中断された実行が保存した XPort の設定を元に戻すだけです", ""},
     {"-h,--help", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->action = CommandAction::Help; return std::string(); },
-     ModeInfo, "-h, --help\tthis text", "", ""},
+     ModeInfo, "-h, --help\tthis text", "", "",
+     "-h, --help\tこの説明", ""},
     {"-V,--version", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action != CommandAction::Help)
              line->action = CommandAction::Version;
          return std::string();
      },
-     ModeInfo, "-V, --version\tthe program's version", "", ""},
+     ModeInfo, "-V, --version\tthe program's version", "", "",
+     "-V, --version\tプログラムのバージョン", ""},
     {"--hosts", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
-     "\t'#' starts a comment; --tcp-port for those without one", ""},
+     "\t'#' starts a comment; --tcp-port for those without one", "",
+     "", "--hosts FILE\t各台を 1 行に 1 つ ADDR[:TCP-PORT] で（ホスト名も可）。\n"
+     "\t'#' から後はコメント。ポートのない台には --tcp-port"},
     {"--if-newer", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
      "--if-newer\tleave alone a unit whose device has the image's version\n"
-     "\tor a newer one (after the identify and the quit)", ""},
+     "\tor a newer one (after the identify and the quit)", "",
+     "", "--if-newer\tデバイスがファームウェアファイルと同じか新しいバージョンなら\n"
+     "\tその台は更新しません（識別と終了の後）"},
     {"--report", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
-     "--report FILE\tone JSON object a line per unit, written as each ends", ""},
+     "--report FILE\tone JSON object a line per unit, written as each ends", "",
+     "", "--report FILE\t各台の終了ごとに 1 行 1 つの JSON オブジェクトを書きます"},
     {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
      "--keep-going\tgo on after a unit that failed (the default)",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--keep-going\t失敗した台の後も続けます（既定）"},
     {"--stop-on-error", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
      "--stop-on-error\tstop at the first unit not complete or skipped",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--stop-on-error\t完了またはスキップで終わらなかった最初の台で止めます"},
 };
 
 // "--yes" of "-y,--yes".
@@ -349,15 +408,19 @@ const char* usageText()
     return kUsage;
 }
 
-std::string helpText()
+std::string helpText(bool japanese)
 {
-    std::string text = kHelpHead;
+    // A row without Japanese lines shows its English ones.
+    const auto lines = [japanese](const std::string& english, const std::string& inJapanese) {
+        return helpLines(japanese && !inJapanese.empty() ? inJapanese : english);
+    };
+    std::string text = japanese ? kHelpHeadJapanese : kHelpHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.help);
-    text += kFleetHead;
+        text += lines(option.help, option.helpJapanese);
+    text += japanese ? kFleetHeadJapanese : kFleetHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.fleetHelp);
-    return text + kHelpTail;
+        text += lines(option.fleetHelp, option.fleetHelpJapanese);
+    return text + (japanese ? kHelpTailJapanese : kHelpTail);
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv)

@@ -77,6 +77,8 @@ struct OptionSpec {
     std::string help, fleetHelp;
     // The warning where it does not apply; empty: "NAME does not apply to ...".
     std::string elsewhere;
+    // --help's lines in Japanese (UTF-8), as `help` and `fleetHelp`; empty: the English.
+    std::string helpJapanese = {}, fleetHelpJapanese = {};
 };
 
 // Every option of kt5cufirm, in --help's order.
@@ -85,6 +87,6 @@ const std::vector<OptionSpec>& optionTable();
 // Parses argv[1..argc-1]. Never throws; a usage error comes back as Usage.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// The usage lines (short) and the whole --help text.
+// The usage lines (short) and the whole --help text, in English or (UTF-8) Japanese.
 const char* usageText();
-std::string helpText();
+std::string helpText(bool japanese = false);

@@ -245,7 +245,7 @@ int listPortsCommand()
 int helpCommand()
 {
     std::fputs(usageText(), stdout);
-    std::fputs(helpText().c_str(), stdout);
+    writeConsoleText(stdout, fromUtf8(helpText(japaneseInterface())));
     return kExitComplete;
 }
 

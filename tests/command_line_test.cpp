@@ -182,4 +182,28 @@ TEST(CommandLine, TheReadmeAndTheManPageListEveryOptionOfTheTable)
     EXPECT_EQ(optionNames(tags), tableNames()) << tags;
 }
 
+// The synopses of a help field ("--com N"); continued lines have none.
+std::vector<std::string> synopses(const std::string& field)
+{
+    std::vector<std::string> found;
+    for (size_t at = 0; at < field.size();) {
+        const size_t end = std::min(field.find('\n', at), field.size());
+        if (field[at] != '\t')
+            found.push_back(field.substr(at, field.find('\t', at) - at));
+        at = end + 1;
+    }
+    return found;
+}
+
+// Every help line of the table has its Japanese line, for the same synopsis.
+TEST(CommandLine, EveryHelpLineIsInBothLanguages)
+{
+    for (const OptionSpec& option : optionTable()) {
+        SCOPED_TRACE(option.names);
+        EXPECT_EQ(synopses(option.help), synopses(option.helpJapanese));
+        EXPECT_EQ(synopses(option.fleetHelp), synopses(option.fleetHelpJapanese));
+    }
+    EXPECT_NE(helpText(true), helpText(false));
+}
+
 } // namespace
