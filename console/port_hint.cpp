@@ -1,18 +1,17 @@
 #include "port_hint.h"
 
-#include <cerrno>
-
 #include "console_messages.h"
 
 std::string portOpenHint(const std::string& path, int error)
 {
-    if (error == ENOENT || error == ENODEV || error == ENXIO)
+    const PortProblem problem = portProblem(error);
+    if (problem == PortProblem::Missing)
         return consoleMessage(TextHintListPorts);
-    if (error == EACCES || error == EPERM) {
+    if (problem == PortProblem::NoPermission) {
         const std::string group = portGroup(path);
         return group.empty() ? std::string() : consoleMessage(TextHintGroup, {group, group});
     }
-    if (error == EBUSY || error == EWOULDBLOCK || error == EAGAIN) {
+    if (problem == PortProblem::Busy) {
         const std::string holders = portHolders(path);
         return holders.empty() ? consoleMessage(TextHintBusy) : consoleMessage(TextHintBusyBy, {holders});
     }

@@ -4,9 +4,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+
+PortProblem portProblem(int error)
+{
+    if (error == ENOENT || error == ENODEV || error == ENXIO)
+        return PortProblem::Missing;
+    if (error == EACCES || error == EPERM)
+        return PortProblem::NoPermission;
+    // EWOULDBLOCK: another opener holds the port's lock.
+    if (error == EBUSY || error == EWOULDBLOCK || error == EAGAIN)
+        return PortProblem::Busy;
+    return PortProblem::Other;
+}
 
 std::string portGroup(const std::string& path)
 {
