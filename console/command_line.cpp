@@ -4,6 +4,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
+
 #include "host_address.h"
 #include "option_help.h"
 
@@ -17,6 +19,7 @@ std::string usageLines()
            "                 [--check] [--trace[=FILE]]\n"
            "       kt5cufirm --ip ADDR [--tcp-port N] [--image PATH] [-y] [-q] [-v] [--check]\n"
            "                 [--trace[=FILE]]\n"
+           "       (and with an update or a check: [--expect-sha256 HEX])\n"
            "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
            "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
            "                 [-y] [-q] [-v] [--trace[=FILE]]\n"
@@ -58,6 +61,38 @@ constexpr const char* kHelpTail =
     "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
     "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
 
+constexpr const char* kHelpHeadJapanese =
+    "KT-58 インターフェースのファームウェアをファームウェアファイル kt58netcu.hex で置き換えます。\n"
+    "オプションの値は --opt VALUE または --opt=VALUE で指定します。\n"
+    "\n";
+
+constexpr const char* kFleetHeadJapanese = "\n複数の KT-58NET を順に更新する（フリート）:\n";
+
+constexpr const char* kHelpMiddleJapanese =
+    "フリートは一覧全体について一度だけ確認し（--yes がなければ）、各台の行の先頭に\n"
+    "[ADDR] を付け、最後に標準出力に一覧表を出します。\n"
+    "\n"
+    "ファームウェアファイルはデバイスや XPort に触れる前に検査します。進捗は標準エラー\n"
+    "出力に出ます。端末ではバー、それ以外では 10 % ごとに 1 行です。\n"
+    "--ip は KT-58NET、--device と --com は KT-58CU を意味します。--method は同じ意味を\n"
+    "重ねて指定できます。消去の前に確認する実行には、確認できる端末か --yes が必要です。\n";
+
+constexpr const char* kHelpTailJapanese =
+    "\n"
+    "終了ステータス:\n"
+    "  0  アップデートが完了し、切り替えた XPort を元に戻した（--check: ファーム\n"
+    "     ウェアファイルと、指定があればデバイスを確認した）\n"
+    "  1  デバイスは変更されていない: 拒否、中止、中断、または消去前の失敗\n"
+    "     （不正なファームウェアファイル、同じ XPort を処理中の別の実行を含む）\n"
+    "  2  使い方の誤り。確認できる端末も --yes もない実行も含む（何も送信していない）\n"
+    "  3  デバイスは消去されたが、書き込みと確認が完了していない:\n"
+    "     もう一度アップデートを実行する\n"
+    "  4  XPort の設定を元に戻せなかった（0、1、3 より優先）、または保存された設定を\n"
+    "     使用できない（このときは何も送信していない。メッセージに対処を示す）:\n"
+    "     kt5cufirm --restore-xport --ip ADDR を実行する\n"
+    "フリートの終了ステータスは各台のうち最も悪いもの（4、3、1、0 の順）です。\n"
+    "--if-newer で飛ばした台は 0、試みなかった台は 1 と数えます。\n";
+
 constexpr unsigned kOneDevice = ModeSerial | ModeNetwork | ModeCheck;
 constexpr unsigned kRuns = kOneDevice | ModeFleet | ModeRestore;
 
@@ -89,7 +124,9 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      kRuns, "--method serial\tKT-58CU on a serial port (what --device and --com mean)\n"
-            "--method network\tKT-58NET behind its XPort, over TCP (what --ip means)", "", ""},
+            "--method network\tKT-58NET behind its XPort, over TCP (what --ip means)", "", "",
+     "--method serial\tシリアルポートの KT-58CU（--device と --com の意味）\n"
+     "--method network\tXPort の先の KT-58NET、TCP 経由（--ip の意味）", ""},
     {"--com", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 99999999);
@@ -99,10 +136,10 @@ const std::vector<OptionSpec> kOptionTable = {
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, platformHelp().comHelp, "", "", ModeSerial},
+     ModeSerial | ModeCheck, platformHelp().comHelp, "", "", platformHelp().comHelpJapanese, "", ModeSerial},
     {"--device", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", "", ModeSerial},
+     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", "", platformHelp().deviceHelpJapanese, "", ModeSerial},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -115,7 +152,9 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
      "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
      "\te.g. 192.168.0.50; a name is resolved once, before the run",
-     "--ip ADDR\tgiven more than once: one unit each", "", ModeNetwork},
+     "--ip ADDR\tgiven more than once: one unit each", "",
+     "--ip ADDR\tデバイスの IPv4 アドレスまたはホスト名（ネットワーク）。\n"
+     "\t例 192.168.0.50。名前は実行前に一度だけ解決します", "--ip ADDR\t複数回指定: それぞれ 1 台", ModeNetwork},
     {"--tcp-port", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 65535);
@@ -125,22 +164,44 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + std::to_string(kDefaultTcpPort),
-     "", ""},
+     "", "",
+     "--tcp-port N\tXPort のデータポート（ネットワーク）。既定は " + std::to_string(kDefaultTcpPort), ""},
     {"--image", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
-     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", "",
+     "--image PATH\tファームウェアファイル。既定はこのプログラムと同じ場所の kt58netcu.hex", ""},
+    {"--expect-sha256", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         std::string digest = v.front();
+         for (char& c : digest)
+             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+         if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
+             return "--expect-sha256 takes the 64 hex digits of a SHA-256";
+         line->expectSha256 = digest;
+         return {};
+     },
+     kOneDevice | ModeFleet,
+     "--expect-sha256 HEX\trefuse, before anything is touched, an image whose\n"
+     "\tSHA-256 is not HEX", "", "",
+     "--expect-sha256 HEX\tSHA-256 が HEX でないファームウェアファイルを、何にも\n"
+     "\t触れる前に拒否します", ""},
     {"-y,--yes", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
      ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
-     ""},
+     "",
+     "-y, --yes\tデバイスを消去する前の確認に「はい」と答えます", ""},
     {"-q,--quiet", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
-     "-q, --quiet\tshow only errors and the final line", "", ""},
+     "-q, --quiet\tshow only errors and the final line", "", "",
+     "-q, --quiet\tエラーと最後の行だけを表示します", ""},
     {"--check", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
      "--check\tcheck the image (version, records, bytes, addresses) and\n"
      "\tstop; with --device, --com or --method network --ip\n"
-     "\talso identify the device and release it, erasing nothing", "", ""},
+     "\talso identify the device and release it, erasing nothing", "", "",
+     "--check\tファームウェアファイル（バージョン、レコード、バイト数、アドレス）を\n"
+     "\t検査して終了します。--device、--com、--method network --ip が\n"
+     "\tあればデバイスも識別して解放します。何も消去しません", ""},
     {"--trace", OptionKind::OptionalValue,
      [](const Values& v, CommandLine* line) {
          line->trace = true;
@@ -150,50 +211,65 @@ const std::vector<OptionSpec> kOptionTable = {
      kRuns,
      "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
      "\twith the milliseconds since the start, to standard error\n"
-     "\tor FILE", "", ""},
+     "\tor FILE", "", "",
+     "--trace[=FILE]\tデバイスと XPort とのやり取りをすべて、開始からのミリ秒と\n"
+     "\t16進数で標準エラー出力または FILE に記録します", ""},
     {"--list-ports", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action == CommandAction::Update)
              line->action = CommandAction::ListPorts;
          return std::string();
      },
-     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
+     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", "",
+     "--list-ports\tこのマシンのシリアルポートを一覧して終了します", ""},
     {"--restore-xport", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->restoreXport = true; return std::string(); }, ModeRestore,
-     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
+     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", "",
+     "--restore-xport\t中断された実行が保存した XPort の設定を元に戻すだけです", ""},
     {"-h,--help", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->action = CommandAction::Help; return std::string(); },
-     ModeInfo, "-h, --help\tthis text", "", ""},
+     ModeInfo, "-h, --help\tthis text", "", "",
+     "-h, --help\tこの説明", ""},
     {"-V,--version", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action != CommandAction::Help)
              line->action = CommandAction::Version;
          return std::string();
      },
-     ModeInfo, "-V, --version\tthe program's version", "", ""},
+     ModeInfo, "-V, --version\tthe program's version", "", "",
+     "-V, --version\tプログラムのバージョン", ""},
     {"--hosts", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
-     "\t'#' starts a comment; --tcp-port for those without one", "", ModeNetwork},
+     "\t'#' starts a comment; --tcp-port for those without one", "",
+     "", "--hosts FILE\t各台を 1 行に 1 つ ADDR[:TCP-PORT] で（ホスト名も可）。\n"
+     "\t'#' から後はコメント。ポートのない台には --tcp-port", ModeNetwork},
     {"--if-newer", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
      "--if-newer\tleave alone a unit whose device has the image's version\n"
-     "\tor a newer one (after the identify and the quit)", ""},
+     "\tor a newer one (after the identify and the quit)", "",
+     "", "--if-newer\tデバイスがファームウェアファイルと同じか新しいバージョンなら\n"
+     "\tその台は更新しません（識別と終了の後）"},
     {"--report", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
-     "--report FILE\tone JSON object a line per unit, written as each ends", ""},
+     "--report FILE\tone JSON object a line per unit, written as each ends", "",
+     "", "--report FILE\t各台の終了ごとに 1 行 1 つの JSON オブジェクトを書きます"},
     {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
      "--keep-going\tgo on after a unit that failed (the default)",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--keep-going\t失敗した台の後も続けます（既定）"},
     {"--stop-on-error", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
      "--stop-on-error\tstop at the first unit not complete or skipped",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--stop-on-error\t完了またはスキップで終わらなかった最初の台で止めます"},
     {"-v,--verbose", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->verbose = true; return std::string(); }, kRuns,
      "-v, --verbose\teach step on standard error with the seconds since the\n"
      "\tstart: the identify reply, the erase's time, the XPort's\n"
-     "\texchanges and the settling waits", "", ""},
+     "\texchanges and the settling waits", "", "",
+     "-v, --verbose\t各手順を開始からの秒数付きで標準エラー出力に出します:\n"
+     "\t識別の応答、消去の時間、XPort とのやり取り、設定反映待ち", ""},
 };
 
 // "--yes" of "-y,--yes".
@@ -420,14 +496,20 @@ const char* usageText()
     return text.c_str();
 }
 
-std::string helpText()
+std::string helpText(bool japanese)
 {
-    std::string text = kHelpHead;
+    // A row without Japanese lines shows its English ones.
+    const auto lines = [japanese](const std::string& english, const std::string& inJapanese) {
+        return helpLines(japanese && !inJapanese.empty() ? inJapanese : english);
+    };
+    std::string text = japanese ? kHelpHeadJapanese : kHelpHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.help);
-    text += kFleetHead;
+        text += lines(option.help, option.helpJapanese);
+    text += japanese ? kFleetHeadJapanese : kFleetHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.fleetHelp);
+        text += lines(option.fleetHelp, option.fleetHelpJapanese);
+    if (japanese)
+        return text + kHelpMiddleJapanese + platformHelp().interruptHelpJapanese + kHelpTailJapanese;
     return text + kHelpMiddle + platformHelp().interruptHelp + kHelpTail;
 }
 

@@ -34,6 +34,7 @@ struct CommandLine {
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
+    std::string expectSha256;     // --expect-sha256 HEX, lowercase; empty: any image
     bool yes = false;             // --yes, -y
     bool quiet = false;           // --quiet, -q
     bool check = false;           // --check
@@ -78,6 +79,8 @@ struct OptionSpec {
     std::string help, fleetHelp;
     // The warning where it does not apply; empty: "NAME does not apply to ...".
     std::string elsewhere;
+    // --help's lines in Japanese (UTF-8), as `help` and `fleetHelp`; empty: the English.
+    std::string helpJapanese = {}, fleetHelpJapanese = {};
     // The model the option names: ModeSerial (a port) or ModeNetwork (an
     // address); 0: either. Both at once, or against --method, is a usage error.
     unsigned model = 0;
@@ -93,9 +96,9 @@ const std::vector<OptionSpec>& optionTable();
 // Parses argv[1..argc-1]. Never throws; a usage error comes back as Usage.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// The usage lines (short) and the whole --help text.
+// The usage lines (short) and the whole --help text, in English or (UTF-8) Japanese.
 const char* usageText();
-std::string helpText();
+std::string helpText(bool japanese = false);
 
 // The option of the table nearest to `typed` (an unknown option, without a
 // value) by edit distance; empty when none is near.

@@ -16,8 +16,11 @@
 #include "image_diagnosis.h"
 #include "image_file.h"
 #include "interrupts.h"
+#include "image_words.h"
 #include "kt_version.h"
 #include "port_list.h"
+#include "run_words.h"
+#include "sha256.h"
 #include "protocol_waits.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -63,6 +66,7 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     setup->options.verbose = line.verbose;
     setup->options.check = line.check;
     setup->options.xportRepair = line.restoreXport;
+    setup->options.expectSha256 = line.expectSha256;
     if (line.network && line.action != CommandAction::Fleet) {
         std::string dotted, why;
         if (!resolveIpv4(line.ip, &dotted, &why))
@@ -124,9 +128,8 @@ int prepareRun(const CommandLine& line, RunSetup* setup)
 // The image the run will load, read and checked before anything is touched:
 // true when it is fine (its summary printed for --check), else false with the
 // file, line and reason on standard error.
-bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool check)
+bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
 {
-    ConsoleView view(options, stdout, stderr, readAnswerLine);
     char path[kPathSize] = "";
     if (ctx->imageChoice[0] != '\0')
         std::snprintf(path, sizeof path, "%s", ctx->imageChoice);
@@ -136,27 +139,34 @@ bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool che
     uint8_t* data = nullptr;
     int32_t size = 0;
     std::string reason;
-    // Only a regular file is read: a FIFO or a device never holds the run.
     if (!readImageFile(path, &data, &size, &reason)) {
-        const int failure = errno;
-        ctx->errorCode = ErrImageRead;
-        view.showErrorBox(loadText(TextErrorCaption), withoutLineEnd(errorMessage(*ctx, 0)) + ": " +
-                                                          (path[0] != '\0' ? path : kImageFileName) + ": " + reason);
-        if (ctx->imageChoice[0] == '\0' && failure == ENOENT)
+        std::free(data);
+        sayLine(stderr, TextSayError,
+                {failureWords(ErrImageRead) + ": " + (path[0] != '\0' ? path : kImageFileName) + ": " + reason});
+        if (ctx->imageChoice[0] == '\0' && reason == std::strerror(ENOENT))
             sayLine(stderr, TextNoImageGiven);
-        ctx->errorCode = 0;
         return false;
     }
     ImageProblem problem{};
     ImageSummary summary{};
-    const bool good = diagnoseImage(data, size, &problem, &summary) != 0;
+    const int good = diagnoseImage(data, size, &problem, &summary);
+    const std::string digest = sha256Hex(data, static_cast<size_t>(size));
     std::free(data);
     if (!good) {
-        sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
+        sayLine(stderr, TextImageRefused, {path, imageProblemWords(problem)});
         return false;
     }
+    if (!options->expectSha256.empty() && options->expectSha256 != digest) {
+        sayLine(stderr, TextShaMismatch, {path, digest, options->expectSha256});
+        return false;
+    }
+    options->image.records = summary.records;
+    options->image.dataBytes = summary.dataBytes;
+    options->image.sha256 = digest;
+    options->image.version = versionText(summary.major, summary.minor);
     if (check)
-        sayLine(stdout, TextImageChecked, {path, imageSummaryText(summary)});
+        sayLine(stdout, TextImageChecked,
+                {path, imageSummaryWords(summary) + loadText(TextSentenceJoin) + consoleMessage(TextSayDigest, {digest})});
     return true;
 }
 
@@ -198,7 +208,7 @@ int updateCommand(const CommandLine& line)
     if (const int status = prepareRun(line, &setup))
         return status;
     // The image first: a bad one touches no device and no XPort.
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     return runSingle(line, setup);
 }
@@ -208,7 +218,7 @@ int checkCommand(const CommandLine& line)
     RunSetup setup;
     if (const int status = prepareRun(line, &setup))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, true))
+    if (!checkImageFirst(setup.ctx, &setup.options, true))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     // --check alone stops at the image; with a device it identifies that too.
     if (!line.network && line.device.empty() && !line.comGiven)
@@ -237,7 +247,7 @@ int fleetCommand(const CommandLine& line)
         return status;
     if (const int status = refuseWithoutAnAnswer(line, setup.options))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     FleetOptions fleet;
     fleet.assumeYes = line.yes;
@@ -259,7 +269,7 @@ int listPortsCommand()
 int helpCommand()
 {
     std::fputs(usageText(), stdout);
-    std::fputs(helpText().c_str(), stdout);
+    writeConsoleText(stdout, fromUtf8(helpText(japaneseInterface())));
     return kExitComplete;
 }
 

@@ -104,6 +104,7 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view, kept);
     ctx->hooks = nullptr;
+    result.outcome.cause = view.cause();
     result.errorShown = view.errorShown();
     result.checkDone = view.checkDone();
     result.deviceVersion = view.deviceVersion();

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
+#include "cancel.h"
 #include "console_messages.h"
 #include "output_gate.h"
+#include "port_hint.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -18,6 +20,12 @@ ConsoleView::ConsoleView(const ConsoleOptions& options, std::FILE* out, std::FIL
 ConsoleView::~ConsoleView()
 {
     stopCountdown();
+}
+
+// A detail (": object: reason") without its leading separator.
+static std::string withoutDetailColon(const std::string& detail)
+{
+    return detail.compare(0, 2, ": ") == 0 ? detail.substr(2) : detail;
 }
 
 std::string withoutLineEnd(std::string text)
@@ -54,8 +62,10 @@ std::string ConsoleView::prefixed(const std::string& text) const
 void ConsoleView::endProgressLocked()
 {
     if (progressShown_) {
-        put(err_, "\r\033[K");
+        // The bar's last state stays on screen; a countdown goes.
+        put(err_, barShown_ ? "\n" : "\r\033[K");
         progressShown_ = false;
+        barShown_ = false;
     }
     if (!options_.progressBar && !options_.quiet && position_ > reported_)
         plainProgressLocked();
@@ -80,14 +90,49 @@ void ConsoleView::showDeviceVersion(const std::string& text)
 {
     deviceVersion_ = text;
     if (!options_.quiet)
-        line(out_, text);
+        line(out_, consoleMessage(TextSayDeviceVersion, {text}));
 }
 
 void ConsoleView::showImageVersion(const std::string& text)
 {
     imageVersion_ = text;
     if (!options_.quiet)
-        line(out_, "-> " + text);
+        line(out_, consoleMessage(TextSayImageVersion, {text}));
+}
+
+void ConsoleView::showStatusOf(const UpdateContext& ctx)
+{
+    // The switch is said to be done only once the XPort acknowledged it.
+    if (ctx.statusCode != StXportChanging && ctx.method == Network && ctx.run.facts.xportSwitched != 0 &&
+        !switchSaid_) {
+        switchSaid_ = true;
+        showStatusText(consoleMessage(TextSaySwitched));
+    }
+    // No link, nothing to release or leave.
+    if (ctx.statusCode == StQuitting && ctx.linkOpen == 0)
+        return;
+    showStatusText(statusWords(ctx, unitName(ctx, options_.address)));
+}
+
+void ConsoleView::showResultOf(const UpdateContext& ctx)
+{
+    showStatusText(consoleMessage(ctx.succeeded != 0 ? TextSayWritten : TextSayNotWritten));
+    if (ctx.succeeded != 0 && ctx.run.facts.record > 0) {
+        const auto writing = std::chrono::steady_clock::now() - started_;
+        showStatusText(summaryWords(ctx, std::chrono::duration<double>(writing).count()));
+    }
+}
+
+bool ConsoleView::askConfirmationOf(const UpdateContext& ctx)
+{
+    const std::string model = ctx.method == Network ? "KT-58NET" : "KT-58CU";
+    const std::string unit = ctx.method == Network ? options_.address : chosenPortName(ctx);
+    const bool yes = askConfirmation(consoleMessage(
+        TextSayQuestion, {model, unit,
+                          versionText(ctx.deviceVersion[kDeviceVersionMajor], ctx.deviceVersion[kDeviceVersionMinor]),
+                          versionText(ctx.imageMajor, ctx.imageMinor)}));
+    declined_ = !yes;
+    return yes;
 }
 
 bool ConsoleView::askConfirmation(const std::string& question)
@@ -126,10 +171,27 @@ void ConsoleView::showErrorBox(const std::string& caption, const std::string& me
     line(err_, caption + ": " + withoutLineEnd(message));
 }
 
-void ConsoleView::showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
-                               int number)
+void ConsoleView::showErrorFor(const std::string&, const std::string&, const UpdateContext& ctx, int number)
 {
-    showErrorBox(caption, withoutLineEnd(message) + errorDetail(ctx, number));
+    errorShown_ = true;
+    // A connect that an interrupt cut short was stopped by the user.
+    const bool stopped = ctx.errorCode == ErrConnect && cancelRequested();
+    const std::string cause =
+        stopped ? consoleMessage(TextCauseStopped) : causeWords(ctx, options_.address, options_.image);
+    std::string text = failureWords(ctx.errorCode) + errorDetail(ctx, number);
+    if (!cause.empty())
+        text += ": " + cause;
+    // The state line names the first failure: what followed it came of it.
+    const bool linkFailed = ctx.errorCode == ErrConnect || ctx.errorCode == ErrLinkOpen;
+    if (cause_.empty())
+        cause_ = !cause.empty() ? cause : linkFailed ? withoutDetailColon(errorDetail(ctx, number)) : std::string();
+    sayOnError(consoleMessage(TextSayError, {text}));
+    // A serial port that would not open: what to do about it.
+    if (ctx.errorCode == ErrLinkOpen && ctx.method == Serial && number != 0) {
+        const std::string hint = portOpenHint(chosenPortName(ctx), number);
+        if (!hint.empty())
+            sayOnError(hint);
+    }
 }
 
 std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
@@ -164,15 +226,20 @@ std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
     }
 }
 
-void ConsoleView::enableControls(bool)
+void ConsoleView::enableControls(bool enable)
 {
     // A console has no controls to grey out: the run owns it until it ends.
+    // As the run begins, its header: the program, the target, the image.
+    if (!enable && run_ != nullptr && !options_.quiet && !options_.image.sha256.empty())
+        line(out_, headerWords(targetWords(*run_, options_.address), run_->imagePath, options_.image));
 }
 
 void ConsoleView::setProgressRange(uint32_t maximum)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    maximum_ = maximum;
+    // The console counts the image's data bytes, where it knows them.
+    maximum_ = run_ != nullptr && options_.image.dataBytes > 0 ? static_cast<uint32_t>(options_.image.dataBytes)
+                                                               : maximum;
     position_ = 0;
     reported_ = 0;
     reportedTenths_ = 0;
@@ -183,7 +250,7 @@ void ConsoleView::setProgressRange(uint32_t maximum)
 void ConsoleView::stepProgress(uint32_t step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    position_ += step;
+    position_ = run_ != nullptr && options_.image.dataBytes > 0 ? run_->run.facts.dataBytes : position_ + step;
     if (options_.quiet || maximum_ == 0)
         return;
     if (!options_.progressBar) {
@@ -195,7 +262,7 @@ void ConsoleView::stepProgress(uint32_t step)
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    const bool last = position_ + 6 >= maximum_;  // a whole image ends the bar 6 short of its maximum
+    const bool last = position_ >= maximum_;
     if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
         return;
     lastDrawn_ = now;
@@ -203,9 +270,10 @@ void ConsoleView::stepProgress(uint32_t step)
     const int columns = std::max(20, terminalColumns(err_));
     put(err_, "\r" + progressLine(position_, maximum_, seconds, columns) + "\033[K");
     progressShown_ = true;
+    barShown_ = true;
 }
 
-void ConsoleView::showFinalText(const std::string& text, bool succeeded)
+void ConsoleView::showFinalText(const std::string&, bool succeeded)
 {
     if (run_ != nullptr && run_->leftAlone != 0)
         showStatusText(consoleMessage(TextFleetLeftAlone,
@@ -217,8 +285,12 @@ void ConsoleView::showFinalText(const std::string& text, bool succeeded)
     else if (options_.check)
         line(out_, checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
                                : consoleMessage(TextCheckFailed));
+    else if (succeeded)
+        line(out_, consoleMessage(TextSayComplete));
+    else if (declined_ && !errorShown_)
+        line(out_, consoleMessage(TextSayDeclined));
     else
-        line(out_, text);
+        line(out_, consoleMessage(TextSayNotComplete));
 }
 
 void ConsoleView::resetProgress()
@@ -279,15 +351,17 @@ std::string ConsoleView::progressLine(uint32_t position, uint32_t maximum, doubl
 {
     const double fraction = maximum == 0 ? 0.0 : std::min(1.0, double(position) / double(maximum));
     char text[160];
-    std::snprintf(text, sizeof text, " %3d%%  %u/%u bytes", static_cast<int>(fraction * 100), position, maximum);
-    const std::string counts = text;
+    std::snprintf(text, sizeof text, " %3d%%  ", static_cast<int>(fraction * 100));
+    const std::string counts =
+        text + consoleMessage(TextBarBytes, {std::to_string(position), std::to_string(maximum)});
     std::string timing;
     const double rate = seconds > 0 ? position / seconds : 0.0;
     if (rate > 0) {
         const double left = (maximum > position ? maximum - position : 0) / rate;
-        std::snprintf(text, sizeof text, "  %.1f KiB/s  %d:%02d left", rate / 1024.0, static_cast<int>(left) / 60,
-                      static_cast<int>(left) % 60);
-        timing = text;
+        char kib[32], time[32];
+        std::snprintf(kib, sizeof kib, "%.1f", rate / 1024.0);
+        std::snprintf(time, sizeof time, "%d:%02d", static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+        timing = "  " + consoleMessage(TextBarTiming, {kib, time});
     }
     // One column is left free, so that the terminal never wraps the line.
     const int room = columns - 1;

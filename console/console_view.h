@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "command_view.h"
+#include "run_words.h"
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
@@ -25,6 +26,8 @@ struct ConsoleOptions {
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
     std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
+    ImageFacts image;            // the image as checked first
+    std::string expectSha256;    // --expect-sha256: the digest the image must have; empty: any
 };
 
 class ConsoleView : public CommandView {
@@ -39,6 +42,9 @@ public:
     void showDeviceVersion(const std::string& text) override;
     void showImageVersion(const std::string& text) override;
     bool askConfirmation(const std::string& question) override;
+    void showStatusOf(const UpdateContext& ctx) override;
+    void showResultOf(const UpdateContext& ctx) override;
+    bool askConfirmationOf(const UpdateContext& ctx) override;
     void showErrorBox(const std::string& caption, const std::string& message) override;
     void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
                       int number) override;
@@ -62,6 +68,10 @@ public:
     const std::string& deviceVersion() const { return deviceVersion_; }
     // A --check's device part done: both versions shown and no error.
     bool checkDone() const { return !errorShown_ && !deviceVersion_.empty() && !imageVersion_.empty(); }
+    // Why the run's last failure happened, in the console's words; empty when unknown.
+    const std::string& cause() const { return cause_; }
+    // Whether the user answered No to the question.
+    bool declined() const { return declined_; }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).
@@ -92,7 +102,11 @@ private:
     uint32_t reported_ = 0;      // plain lines: the position last reported
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
     bool progressShown_ = false; // something stands on the terminal's line
+    bool barShown_ = false;      // ... and it is the bar, which stays
     bool errorShown_ = false;
+    bool declined_ = false;
+    bool switchSaid_ = false;    // the XPort's switch was reported done
+    std::string cause_;
     std::string deviceVersion_, imageVersion_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDrawn_;

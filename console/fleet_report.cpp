@@ -139,5 +139,5 @@ std::string reportLine(const UnitReport& unit)
     return "{\"host\":" + jsonString(unit.host) + ",\"address\":" + version(unit.address) +
            ",\"tcp_port\":" + std::to_string(unit.tcpPort) + ",\"version_before\":" + version(unit.versionBefore) +
            ",\"version_after\":" + version(unit.versionAfter) + ",\"result\":" + jsonString(resultName(unit.result)) +
-           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds + "}";
+           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds + ",\"sha256\":" + jsonString(unit.sha256) + "}";
 }

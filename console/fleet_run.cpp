@@ -177,6 +177,8 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
     std::vector<UnitReport> units;
     std::FILE* report = nullptr;
     int status = resolveUnits(hosts, &units) ? kExitComplete : kExitUsage;
+    for (UnitReport& unit : units)
+        unit.sha256 = view.image.sha256;
     if (status == kExitComplete && !options.reportPath.empty()) {
         report = std::fopen(options.reportPath.c_str(), "w");
         if (report == nullptr) {

@@ -7,6 +7,10 @@ struct PlatformHelp {
     const char* comHelp;        // --com's help line
     const char* deviceHelp;     // --device's help lines
     const char* interruptHelp;  // the lines on stopping a run
+    // The same in Japanese (UTF-8).
+    const char* comHelpJapanese;
+    const char* deviceHelpJapanese;
+    const char* interruptHelpJapanese;
 };
 
 const PlatformHelp& platformHelp();

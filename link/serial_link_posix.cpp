@@ -234,8 +234,10 @@ void writeSerial(UpdateContext* ctx)
             written += static_cast<int>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            ctx->run.facts.linkError = errno;
             return;
+        }
         // The output is held (handshake or full queue): wait for room, in time.
         const int left = millisecondsUntil(deadline);
         if (left == 0)
@@ -269,8 +271,12 @@ int readSerial(UpdateContext* ctx)
                 n = read(port, ctx->rxBuffer + count, static_cast<size_t>(wanted - count));
                 if (n > 0)
                     count += static_cast<int>(n);
-                else if (n < 0 ? errno != EAGAIN && errno != EINTR : (entry.revents & (POLLHUP | POLLERR)) != 0)
-                    break;  // the line failed or hung up: nothing more will come
+                else if (n < 0 ? errno != EAGAIN && errno != EINTR : (entry.revents & (POLLHUP | POLLERR)) != 0) {
+                    // The line failed or hung up: nothing more will come.
+                    ctx->run.facts.linkClosed = 1;
+                    ctx->run.facts.linkError = n < 0 ? errno : 0;
+                    break;
+                }
             }
         }
     }

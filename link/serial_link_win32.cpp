@@ -46,6 +46,7 @@ struct SlicedRead {
     DWORD wanted;
     DWORD count;
     bool failed;
+    DWORD error;  // the system's reason when the read failed
 };
 
 // One slice: the missing bytes, or as many as come within `sliceMs`. 1 once all are in.
@@ -58,6 +59,7 @@ int readSlice(void* arg, int sliceMs)
     DWORD n = 0;
     if (!ReadFile(read->port, read->buffer + read->count, read->wanted - read->count, &n, nullptr)) {
         read->failed = true;
+        read->error = GetLastError();
         return 0;
     }
     read->count += n;
@@ -162,7 +164,7 @@ int readSerial(UpdateContext* ctx)
         // Cut short by a cancel while nothing has been changed, as the TCP link's wait.
         const int receiveMs = protocolWaits().receiveMs;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
-        SlicedRead read{port, ctx->rxBuffer, wanted, 0, false};
+        SlicedRead read{port, ctx->rxBuffer, wanted, 0, false, 0};
         while (read.count < wanted && !read.failed) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || waitUnlessCancelled(ctx, static_cast<int>(left.count()), readSlice, &read) != 0)
@@ -173,6 +175,10 @@ int readSerial(UpdateContext* ctx)
                 break;
         }
         count = read.failed ? 0 : read.count;
+        if (read.failed) {
+            ctx->run.facts.linkClosed = 1;
+            ctx->run.facts.linkError = static_cast<int32_t>(read.error);
+        }
         setTimeouts(port, receiveMs);
     }
     ctx->rxLength = static_cast<int32_t>(count);

@@ -178,7 +178,7 @@ std::string readText(const char* path)
 // Every option name ("--com", "-y") in `text`.
 std::set<std::string> optionNames(const std::string& text)
 {
-    static const std::regex name(R"((?:^|[^\w-])(--[a-z][a-z-]*[a-z]|-[a-zA-Z])(?![\w-]))");
+    static const std::regex name(R"((?:^|[^\w-])(--[a-z][a-z0-9-]*[a-z0-9]|-[a-zA-Z])(?![\w-]))");
     std::set<std::string> names;
     for (std::sregex_iterator at(text.begin(), text.end(), name), end; at != end; ++at)
         names.insert((*at)[1]);
@@ -236,11 +236,35 @@ TEST(CommandLine, TheCompletionsOfferEveryOptionOfTheTable)
     // zsh: one spec a line, each naming its option (a pair in braces).
     const std::string zsh = zshCompletion();
     std::string specs;
-    std::regex spec(R"(\n  (?:'\*?(--[a-z-]+)[=\[]|'\([^)]*\)'\{(-[a-zA-Z]),(--[a-z-]+)\}'\[))");
+    std::regex spec(R"(\n  (?:'\*?(--[a-z0-9-]+)[=\[]|'\([^)]*\)'\{(-[a-zA-Z]),(--[a-z0-9-]+)\}'\[))");
     for (std::sregex_iterator at(zsh.begin(), zsh.end(), spec, std::regex_constants::match_not_null), end; at != end; ++at)
         for (size_t group = 1; group <= 3; ++group)
             specs += (*at)[group].str() + " ";
     EXPECT_EQ(optionNames(specs), tableNames()) << zsh;
+}
+
+// The synopses of a help field ("--com N"); continued lines have none.
+std::vector<std::string> synopses(const std::string& field)
+{
+    std::vector<std::string> found;
+    for (size_t at = 0; at < field.size();) {
+        const size_t end = std::min(field.find('\n', at), field.size());
+        if (field[at] != '\t')
+            found.push_back(field.substr(at, field.find('\t', at) - at));
+        at = end + 1;
+    }
+    return found;
+}
+
+// Every help line of the table has its Japanese line, for the same synopsis.
+TEST(CommandLine, EveryHelpLineIsInBothLanguages)
+{
+    for (const OptionSpec& option : optionTable()) {
+        SCOPED_TRACE(option.names);
+        EXPECT_EQ(synopses(option.help), synopses(option.helpJapanese));
+        EXPECT_EQ(synopses(option.fleetHelp), synopses(option.fleetHelpJapanese));
+    }
+    EXPECT_NE(helpText(true), helpText(false));
 }
 
 } // namespace

@@ -32,6 +32,7 @@
 #include "device_emulator.h"
 #include "kt_version.h"
 #include "process_run.h"
+#include "sha256.h"
 #include "test_support.h"
 #include "xport_emulator.h"
 
@@ -222,11 +223,12 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
     const std::string badHosts = scratch.write("hosts", "127.0.0.1\n# next\n127.0.0.2:0\n").string();
     const std::string fifo = (scratch.path() / "fifo.hex").string();
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT) + "\n";
-    const std::string japaneseOut =
-        "接続しています。\nファームアップデートモードを終了します。\nファームアップデートが正常に完了できませんでした。\n";
-    const std::string japaneseErr = "エラー: 接続に失敗しました。(code=" + std::to_string(ENOENT) + ")" + noSuchFile +
-                                    "kt5cufirm: デバイスは変更されていません。\n";
+    const std::string noSuchFile = ": " + noDevice + ": " + std::strerror(ENOENT);
+    const std::string japaneseOut = noDevice + " を開いています ...\nアップデートは完了しませんでした。\n";
+    const std::string japaneseErr =
+        "kt5cufirm: エラー: 接続できませんでした" + noSuchFile +
+        "\nkt5cufirm: ヒント: そのポートはありません。kt5cufirm --list-ports でこのマシンのシリアルポートを一覧できます\n"
+        "kt5cufirm: デバイスは変更されていません。原因: " + noSuchFile.substr(2) + "。\n";
     const Case cases[] = {
         {{"--devcie", "x"}, {}, 2, "", "kt5cufirm: unknown option --devcie; did you mean --device?\nsee kt5cufirm --help\n"},
         {{"--com=0"}, {}, 2, "", StartsWith("kt5cufirm: --com takes a port number from 1\n")},
@@ -260,18 +262,19 @@ TEST(ConsoleOptions, ExitStatusesAndTexts)
         {{"-h"}, {}, 0, HasSubstr("  --trace[=FILE]"), ""},
         {{"--version"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
         {{"-V"}, {}, 0, "kt5cufirm " KT_VERSION_TEXT "\n", ""},
-        {{"--device", noDevice, "--image", sample, "-y"}, {}, 1, EndsWith("Firmware update was not able to be completed normally.\n"),
-         "Error: Connect failure. (code=" + std::to_string(ENOENT) + ")" + noSuchFile +
-             "kt5cufirm: the device was not changed.\n"},
-        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.UTF-8"}, 1, japaneseOut, japaneseErr},
+        {{"--device", noDevice, "--image", sample, "-y"}, {}, 1, EndsWith("\nOpening /nonexistent/tty ...\nThe update was not completed.\n"),
+         "kt5cufirm: error: the connection could not be made" + noSuchFile +
+             "\nkt5cufirm: hint: there is no such port; kt5cufirm --list-ports lists this machine's serial ports\n"
+             "kt5cufirm: the device was not changed; cause: " + noSuchFile.substr(2) + ".\n"},
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.UTF-8"}, 1, EndsWith(japaneseOut), japaneseErr},
         // EUC-JP and Shift_JIS terminals get their own bytes, installed locale or not.
-        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.eucJP"}, 1, inCodeset(japaneseOut, "EUC-JP"),
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.eucJP"}, 1, EndsWith(inCodeset(japaneseOut, "EUC-JP")),
          inCodeset(japaneseErr, "EUC-JP")},
-        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.SJIS"}, 1, inCodeset(japaneseOut, "SHIFT_JIS"),
+        {{"--device", noDevice, "--image", sample, "-y"}, {"LANG=ja_JP.SJIS"}, 1, EndsWith(inCodeset(japaneseOut, "SHIFT_JIS")),
          inCodeset(japaneseErr, "SHIFT_JIS")},
         // Japanese asked for on a terminal that cannot show it: English.
         {{"--device", noDevice, "--image", sample, "-y"}, {"LC_MESSAGES=ja_JP.UTF-8"}, 1,
-         EndsWith("Firmware update was not able to be completed normally.\n"), HasSubstr("Error: Connect failure.")},
+         EndsWith("The update was not completed.\n"), HasSubstr("kt5cufirm: error: the connection could not be made")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -301,25 +304,33 @@ TEST_F(ConsoleRun, SerialUpdateWithYesThenQuiet)
 {
     const Outcome yes = runConsole(serial({"--yes"}));
     EXPECT_EQ(yes.status, 0) << yes.err;
-    EXPECT_EQ(yes.out, "Connectinng...\nVer 1.00\nRead processing...\n-> Ver 1.02\n"
-                       "Ver 1.00 -> Ver 1.02\nIs the firmware updated? y\n"
-                       "Data erasing... \nWrite processing...\nFirmware upgrade was completed.\n"
-                       "Quit firmware mode.\nDisconnecting...\nFirmware update was complete.\n");
-    // Off a terminal, the progress is one plain line at every tenth and one at
-    // the end (the whole image but its version line, of its size + 3).
+    const std::string port = device.ptyPath();
+    const std::string digest = sha256Hex(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+    // The summary's timing varies: its numbers are held to their form.
+    const std::regex timing("in [0-9]+\\.[0-9] s, [0-9]+ bytes/s \\([0-9]+ % of");
+    EXPECT_EQ(std::regex_replace(yes.out, timing, "in T s, R bytes/s (S % of"),
+              "kt5cufirm " KT_VERSION_TEXT ": KT-58CU on " + port + "; image " + imageFile +
+                  ": Ver 1.02, 31 records, 480 data bytes, SHA-256 " + digest + "\n"
+                  "Opening " + port + " ...\nThe device has Ver 1.00.\nReading the image " + imageFile +
+                  " ...\nThe image has Ver 1.02.\nUpdate the KT-58CU on " + port + " from Ver 1.00 to Ver 1.02? y\n"
+                  "Erasing the device's firmware ...\nWriting the firmware ...\nThe firmware was written and verified.\n"
+                  "Written: 31 records, 480 data bytes in T s, R bytes/s (S % of the 115200 baud line's limit); "
+                  "the device now has Ver 1.02.\n"
+                  "Leaving the device's update mode ...\nClosing the connection ...\nUpdate complete.\n");
+    // Off a terminal, the progress is one plain line at every tenth of the
+    // image's data bytes, the last at 100 %.
     const Strings progress = linesStartingWith(yes.err, "written ");
     ASSERT_EQ(progress.size(), 10u) << yes.err;
     for (size_t i = 0; i + 1 < progress.size(); ++i)
         EXPECT_THAT(progress[i], StartsWith("written " + std::to_string(i + 1))) << "tenth " << i + 1;
-    EXPECT_EQ(progress.back(), "written 99% (" + std::to_string(image.size() - 3) + "/" +
-                                   std::to_string(image.size() + 3) + " bytes)");
+    EXPECT_EQ(progress.back(), "written 100% (480/480 bytes)");
     EXPECT_EQ(linesStartingWith(yes.err, "").size(), progress.size()) << "nothing else on standard error";
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
 
     // Quiet: the final line alone, -v or not.
     const Outcome quiet = runConsole(serial({"-q", "-v", "-y"}));
     EXPECT_EQ(quiet.status, 0) << quiet.err;
-    EXPECT_EQ(quiet.out, "Firmware update was complete.\n");
+    EXPECT_EQ(quiet.out, "Update complete.\n");
     EXPECT_EQ(quiet.err, "");
 
 }
@@ -390,7 +401,8 @@ TEST_F(ConsoleRun, CheckReadsTheImageAndTheDeviceAndErasesNothing)
     ASSERT_TRUE(net.startTcp());
     XportEmulator xport(XportEmulatorOptions{});
     ASSERT_TRUE(xport.start());
-    const std::string summary = imageFile + ": Ver 1.02, 31 records (30 data records, 480 bytes), addresses 0x0000-0x01DF\n";
+    const std::string summary = imageFile + ": Ver 1.02, 31 records (30 data records, 480 bytes), addresses 0x0000-0x01DF; SHA-256 " +
+                                sha256Hex(reinterpret_cast<const uint8_t*>(image.data()), image.size()) + "\n";
     const std::string checked = "Checked: the device has Ver 1.00, the image Ver 1.02; nothing was erased.\n";
     struct Case {
         Strings args;
@@ -410,7 +422,7 @@ TEST_F(ConsoleRun, CheckReadsTheImageAndTheDeviceAndErasesNothing)
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_THAT(outcome.out, StartsWith(c.out));
         EXPECT_THAT(outcome.out, c.reached != nullptr ? EndsWith(checked) : EndsWith(c.out));
-        EXPECT_THAT(outcome.out, Not(HasSubstr("Is the firmware updated?")));
+        EXPECT_THAT(outcome.out, Not(HasSubstr(" to Ver 1.02? ")));
     }
     for (const DeviceEmulator* reached : {&device, &net}) {
         EXPECT_EQ(reached->counters().identifies, 1);
@@ -435,8 +447,10 @@ TEST_F(ConsoleRun, ANetworkUpdateWhoseTraceHoldsEveryRequestAndReplyInOrder)
                           "--image", imageFile, "--yes", "--trace=" + traceFile, "-v"};
     const Outcome outcome = runConsole(args);
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.out, StartsWith("XPort setting is changed temporarily.\nConnectinng...\n"));
-    EXPECT_THAT(outcome.out, EndsWith("Disconnecting...\nRestore XPort setting.\nFirmware update was complete.\n"));
+    EXPECT_THAT(outcome.out, HasSubstr("\nSwitching the XPort at 127.0.0.1 to the update setup ...\n"
+                                       "The XPort's setup is changed for the update; it is put back at the end.\n"
+                                       "Connecting to localhost (127.0.0.1):" + std::to_string(net.port()) + " ...\n"));
+    EXPECT_THAT(outcome.out, EndsWith("Closing the connection ...\nPutting the XPort's setup back ...\nUpdate complete.\n"));
     EXPECT_EQ(net.memory().bytes, imageMemory(image));
     std::string trace = readFile(traceFile);
     // The header: the program, the command line and the date and time.
@@ -563,7 +577,7 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
         const std::string screen =
             runOnTerminal(serial(), row.answer, &status, row.signal, row.signal != 0 ? errFile : "",
                           row.redirected ? outFile : "");
-        EXPECT_THAT(screen, HasSubstr("Is the firmware updated? [y/N] "));
+        EXPECT_THAT(screen, HasSubstr("? [y/N] "));
         EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << screen;
         erases += row.status == 0 ? 1 : 0;
         EXPECT_EQ(device.counters().erases, erases) << screen;
@@ -573,11 +587,10 @@ TEST_F(ConsoleRun, OnATerminalTheUserAnswers)
             EXPECT_THAT(err, HasSubstr("\nkt5cufirm: stopping after the current record\n"));
             EXPECT_THAT(err, EndsWith("\nkt5cufirm: the device was not changed.\n"));
         } else if (row.redirected) {
-            EXPECT_THAT(readFile(outFile), HasSubstr("\n-> Ver 1.02\nData erasing... \n"));
-        } else if (row.status == 0) {  // the bar in place, last at the whole image but its version line, of its size + 3
+            EXPECT_THAT(readFile(outFile), HasSubstr("\nErasing the device's firmware ...\n"));
+        } else if (row.status == 0) {  // the bar in place, last at all the data bytes, and left on screen
             EXPECT_THAT(screen, HasSubstr("\r["));
-            const std::string last = std::to_string(image.size() - 3) + "/" + std::to_string(image.size() + 3) + " bytes";
-            EXPECT_THAT(screen, HasSubstr(last));
+            EXPECT_THAT(screen, HasSubstr("] 100%  480/480 bytes\033[K\r\nThe firmware was written and verified."));
             // Each drawing fits the terminal's width, so that none wraps.
             for (size_t at = screen.find("\r["); at != std::string::npos; at = screen.find("\r[", at + 1)) {
                 const std::string drawn = screen.substr(at + 1, screen.find('\033', at) - at - 1);
@@ -650,8 +663,8 @@ TEST_F(ConsoleStops, AnInterruptDuringTheWriteEndsItAfterTheRecordInFlight)
         const bool ended = c.signals.size() == 3;
         EXPECT_EQ(outcome.status, 3) << outcome.err;
         EXPECT_THAT(outcome.err, HasSubstr("kt5cufirm: stopping after the current record"));
-        EXPECT_EQ(outcome.lastErrLine(), ended ? atOnce : erasedLine);
-        const std::string quit = "Failed to firmware upgrade!\nQuit firmware mode.\n";
+        EXPECT_EQ(outcome.lastErrLine(), ended ? atOnce : erasedLine.substr(0, erasedLine.size() - 1) + "; cause: the user stopped it.");
+        const std::string quit = "The firmware was not written completely.\nLeaving the device's update mode ...\n";
         EXPECT_EQ(outcome.out.find(quit) != std::string::npos, !ended) << outcome.out;
         if (port >= 0) {
             EXPECT_EQ(settingsOf(port), before) << "the serial port's own settings put back";
@@ -819,9 +832,10 @@ TEST_F(ConsoleStops, AnInterruptCutsAConnectThatGetsNoAnswerAndTheXportIsPutBack
     const Outcome outcome = run.wait();
     EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 2s) << "the connect was not cut";
     EXPECT_EQ(outcome.status, 1) << outcome.err;
-    EXPECT_THAT(outcome.err, HasSubstr("Error: Connect failure. (code=" + std::to_string(EINTR) + "): 127.0.0.1:" +
-                                       std::to_string(unanswered.port()) + ": "));
-    EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed.");
+    EXPECT_THAT(outcome.err, HasSubstr("kt5cufirm: error: the connection could not be made: 127.0.0.1:" +
+                                       std::to_string(unanswered.port()) + ": " + std::strerror(EINTR) +
+                                       ": the user stopped it\n"));
+    EXPECT_EQ(outcome.lastErrLine(), "kt5cufirm: the device was not changed; cause: the user stopped it.");
     ASSERT_TRUE(xport.sync(2s));
     EXPECT_EQ(xport.exchanges().size(), 6u) << "the restore's put and read-back follow";
     EXPECT_EQ(xport.record()[21], 2);
@@ -839,7 +853,8 @@ TEST_F(ConsoleStops, AFailedRestoreSaysHowToPutTheXportBack)
     const Outcome update = runConsole(network(device));
     EXPECT_EQ(update.status, 4) << update.err;
     EXPECT_EQ(update.lastErrLine(), "kt5cufirm: the device was updated; the XPort's setup could not be put back: "
-                                    "run kt5cufirm --restore-xport --ip 127.0.0.1.");
+                                    "run kt5cufirm --restore-xport --ip 127.0.0.1; cause: the setup read back from "
+                                    "127.0.0.1:30718 does not hold what was put.");
     EXPECT_EQ(device.memory().bytes, imageMemory(image));
     EXPECT_EQ(device.counters().quits, 1);
     EXPECT_EQ(xport.record()[21], 8);
@@ -847,7 +862,7 @@ TEST_F(ConsoleStops, AFailedRestoreSaysHowToPutTheXportBack)
 
     const Outcome repair = runConsole({"--restore-xport", "--ip", "127.0.0.1"});
     EXPECT_EQ(repair.status, 0) << repair.err;
-    EXPECT_EQ(repair.out, "Restore XPort setting.\nXPort setting was put back.\n");
+    EXPECT_EQ(repair.out, "Putting the XPort's setup back ...\nXPort setting was put back.\n");
     EXPECT_EQ(xport.record()[21], 2);
     EXPECT_FALSE(kept());
 }
@@ -1107,11 +1122,11 @@ TEST_F(ConsoleFleet, TwoDevicesAndOneThatRefusesTheConnection)
     const Outcome outcome = runConsole(fleet({"--hosts", hostsFile(), "--yes"}));
     EXPECT_EQ(outcome.status, 1) << outcome.err;
     EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58NET units to Ver 1.02? y\n"));
-    EXPECT_THAT(outcome.out, HasSubstr("[" + units[1]->label() + "] Is the firmware updated? y\n"));
-    EXPECT_THAT(outcome.err, HasSubstr("[" + units[2]->label() + "] Error: Connect failure. (code=" +
-                                       std::to_string(ECONNREFUSED) + "): " + units[2]->label() +
-                                       ": Connection refused\n"));
-    EXPECT_THAT(outcome.err, HasSubstr("[" + units[0]->label() + "] written 99% ("));
+    EXPECT_THAT(outcome.out, HasSubstr("[" + units[1]->label() + "] Update the KT-58NET on " + units[1]->address +
+                                       " from Ver 1.00 to Ver 1.02? y\n"));
+    EXPECT_THAT(outcome.err, HasSubstr("[" + units[2]->label() + "] kt5cufirm: error: the connection could not be made: " +
+                                       units[2]->label() + ": Connection refused\n"));
+    EXPECT_THAT(outcome.err, HasSubstr("[" + units[0]->label() + "] written 100% ("));
     EXPECT_EQ(row(outcome, *units[0]), "1.00    1.02    complete");
     EXPECT_EQ(row(outcome, *units[1]), "1.00    1.02    complete");
     EXPECT_EQ(row(outcome, *units[2]), "-       -       failed before the erase");

@@ -93,6 +93,7 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     done.versionBefore = "1.00";
     done.versionAfter = "1.02";
     done.result = UnitResult::Complete;
+    done.sha256 = std::string(64, 'a');
     done.seconds = 61.25;
     UnitReport left;
     left.label = "10.0.0.8:10002";
@@ -108,12 +109,12 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     EXPECT_EQ(parseJsonObject(doneLine),
               (JsonObject{{"host", "unit-7"}, {"address", "10.0.0.7"}, {"tcp_port", 10001.0},
                           {"version_before", "1.00"}, {"version_after", "1.02"}, {"result", "complete"},
-                          {"status", 0.0}, {"seconds", 61.2}}))
+                          {"status", 0.0}, {"seconds", 61.2}, {"sha256", std::string(64, 'a')}}))
         << doneLine;
     EXPECT_EQ(parseJsonObject(leftLine),
               (JsonObject{{"host", "10.0.0.8"}, {"address", nullptr}, {"tcp_port", 10002.0},
                           {"version_before", nullptr}, {"version_after", nullptr}, {"result", "not attempted"},
-                          {"status", 1.0}, {"seconds", 0.0}}))
+                          {"status", 1.0}, {"seconds", 0.0}, {"sha256", ""}}))
         << leftLine;
     // A host name with characters that JSON escapes comes back as it was.
     left.host = "a\"b\\c";

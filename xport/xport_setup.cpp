@@ -21,6 +21,7 @@ const uint8_t putSetupReply[4] = {0x00, 0x00, 0x00, 0xFB};
 int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, int requestLength,
              int replyLength)
 {
+    ctx->run.facts.xportReplyLength = -1;
     if (!openUdpSocket(window, ctx))
         return -1;
     if (!bindUdpSocket(window, ctx)) {
@@ -38,6 +39,7 @@ int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, in
     ctx->rxLength = replyLength;
     int n = receiveUdp(window, ctx);
     closeUdpSocket(window, &ctx->udpSocket);
+    ctx->run.facts.xportReplyLength = n;
     return n;
 }
 
@@ -124,6 +126,7 @@ int switchXport(WindowHandle window, UpdateContext* ctx)
     setWaitsCutByCancel(ctx, 0);
     if (!putXportSetup(window, ctx, records.changedSetup))
         return 0;
+    ctx->run.facts.xportSwitched = 1;
     announceSettling(ctx);
     if (!sleepUnlessCancelled(protocolWaits().settleMs))
         return 1;
