@@ -29,6 +29,8 @@ void setInterruptedError();
 
 // 1 when the last socket error says that the address is in use.
 int addressWasInUse();
+// 1 when the last socket error says that the peer reset the connection.
+int connectionWasReset();
 
 // 1 when the socket has something to read within `milliseconds`, 0 on a
 // time-out or a failed wait.

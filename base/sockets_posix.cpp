@@ -71,6 +71,11 @@ int addressWasInUse()
     return errno == EADDRINUSE ? 1 : 0;
 }
 
+int connectionWasReset()
+{
+    return errno == ECONNRESET ? 1 : 0;
+}
+
 int waitSocketReadable(SocketHandle socket, int milliseconds)
 {
     // poll, not select: a descriptor above FD_SETSIZE must not overrun an fd_set.

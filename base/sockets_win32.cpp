@@ -75,6 +75,11 @@ int addressWasInUse()
     return WSAGetLastError() == WSAEADDRINUSE ? 1 : 0;
 }
 
+int connectionWasReset()
+{
+    return WSAGetLastError() == WSAECONNRESET ? 1 : 0;
+}
+
 int waitSocketReadable(SocketHandle socket, int milliseconds)
 {
     fd_set readSet;

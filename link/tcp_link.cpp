@@ -137,9 +137,10 @@ int receiveTcp(WindowHandle, UpdateContext* ctx)
         // Never more than is still missing: a longer reply's rest stays queued.
         const int n = receiveFromSocket(ctx->tcpSocket, gathered + count, wanted - count);
         if (n <= 0) {
-            // The peer closed the connection, or the socket failed.
+            // The peer closed the connection (a reset is a close too, seen
+            // when its close overtook our last request), or the socket failed.
             ctx->run.facts.linkClosed = 1;
-            ctx->run.facts.linkError = n < 0 ? lastSocketError() : 0;
+            ctx->run.facts.linkError = n < 0 && !connectionWasReset() ? lastSocketError() : 0;
             break;
         }
         count += n;
