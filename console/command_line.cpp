@@ -179,6 +179,15 @@ const std::vector<OptionSpec> kOptionTable = {
      [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
      "--stop-on-error\tstop at the first unit not complete or skipped",
      "--keep-going and --stop-on-error apply to a fleet only"},
+    {"--parallel", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, kMostParallel);
+         if (!number)
+             return "--parallel takes a number of units from 1 to " + std::to_string(kMostParallel);
+         line->parallel = *number;
+         return {};
+     },
+     ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", ""},
 };
 
 // "--yes" of "-y,--yes".

@@ -9,6 +9,9 @@
 
 #include "update_context.h"
 
+// The most units a fleet runs at once.
+inline constexpr int kMostParallel = 32;
+
 enum class CommandAction {
     Update,     // one device, serial or network
     Check,      // --check: the image, and the device when one is named
@@ -32,6 +35,7 @@ struct CommandLine {
     bool ifNewer = false;         // --if-newer
     std::string reportFile;       // --report FILE
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
+    int parallel = 1;             // --parallel N: a fleet's units at once
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y

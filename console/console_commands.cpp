@@ -227,6 +227,7 @@ int fleetCommand(const CommandLine& line)
     fleet.onlyIfNewer = line.ifNewer;
     fleet.stopOnError = line.stopOnError;
     fleet.reportPath = line.reportFile;
+    fleet.parallel = line.parallel;
     return runFleet(setup.ctx, hosts, fleet, setup.options, setup.trace.get());
 }
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "text_encoding.h"
+#include "console_output.h"
 
 std::string formatText(const std::string& format, std::initializer_list<std::string> values)
 {
@@ -55,8 +55,7 @@ std::string sentence(std::initializer_list<std::string> parts)
 
 void sayLine(std::FILE* stream, const std::string& text)
 {
-    writeConsoleText(stream, text + "\n");
-    std::fflush(stream);
+    writeWhole(stream, text + "\n");
 }
 
 void sayLine(std::FILE* stream, TextId id, std::initializer_list<std::string> values)

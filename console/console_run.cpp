@@ -18,15 +18,15 @@ RunStart lookForKeptSetup(const UpdateContext& ctx, const std::string& address, 
 {
     const KeptSetupState kept = prepareKeptSetup(address);
     if (kept == KeptSetupState::Unreadable) {
-        view.sayOnError(consoleMessage(TextKeptRecordUnreadable, {keptSetupPath()}));
+        view.sayOnError(consoleMessage(TextKeptRecordUnreadable, {keptSetupPath(address)}));
         return RunStart::KeptUnreadable;
     }
     if (ctx.xportRepair != 0 && kept != KeptSetupState::Kept) {
-        view.sayOnError(consoleMessage(TextNoKeptRecord, {address, keptSetupFolder()}));
+        view.sayOnError(consoleMessage(TextNoKeptRecord, {address, keptSetupFolder(address)}));
         return RunStart::NothingToRestore;
     }
     if (ctx.xportRepair == 0 && kept == KeptSetupState::Kept)
-        view.sayOnError(consoleMessage(TextKeptRecordFound, {address, std::to_string(keptSetupByte())}));
+        view.sayOnError(consoleMessage(TextKeptRecordFound, {address, std::to_string(keptSetupByte(address))}));
     return RunStart::Ran;
 }
 
@@ -38,12 +38,12 @@ RunOutcome runInWindow(UpdateContext* ctx, const ConsoleOptions& options, Consol
         showError(view, *ctx, 0);
         return RunOutcome{};
     }
-    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains());
+    prepareInterruptMessages(*ctx, options.interactive || options.progressBar, keptSetupRemains(ctx->ipText));
     runInConsoleWindow(ctx, view);
     RunOutcome outcome = outcomeOf(*ctx);
     // A record still kept (by this run or an interrupted one) means the XPort
     // may not hold its true setup.
-    outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains();
+    outcome.xportNotPutBack = outcome.xportNotPutBack || keptSetupRemains(ctx->ipText);
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "console_messages.h"
+#include "console_output.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -28,8 +29,7 @@ std::string withoutLineEnd(std::string text)
 
 void ConsoleView::put(std::FILE* stream, const std::string& text)
 {
-    writeConsoleText(stream, text);
-    std::fflush(stream);
+    writeWhole(stream, text);
 }
 
 void ConsoleView::line(std::FILE* stream, const std::string& text)
@@ -54,8 +54,7 @@ std::string ConsoleView::prefixed(const std::string& text) const
 void ConsoleView::endProgressLocked()
 {
     if (progressShown_) {
-        std::fputs("\r\033[K", err_);
-        std::fflush(err_);
+        writeWhole(err_, "\r\033[K");
         progressShown_ = false;
     }
     if (!options_.progressBar && !options_.quiet && position_ > reported_)

@@ -1,12 +1,19 @@
 #include "fleet_run.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "console_messages.h"
+#include "console_output.h"
 #include "console_run.h"
 #include "console_view.h"
 #include "console_window.h"
@@ -125,36 +132,129 @@ void writeReport(std::FILE* report, const UnitReport& unit)
     std::fflush(report);
 }
 
-// Each unit in turn until an interrupt, or --stop-on-error after a unit that
-// did not end well; the units not attempted go into the report too.
+// What the unit threads share. `lock` guards every member below it, the
+// report file and each unit's record once its thread has handed it back.
+struct FleetRun {
+    FleetRun(std::vector<UnitReport>* unitList, const FleetOptions& fleetOptions, const ConsoleOptions& viewOptions,
+             TraceLog* traceLog, std::FILE* reportFile, const UpdateContext& sharedRecord)
+        : units(unitList), options(&fleetOptions), view(viewOptions), trace(traceLog), report(reportFile),
+          shared(sharedRecord), states(unitList->size()), started(unitList->size(), 0), ended(unitList->size(), 0)
+    {
+    }
+    std::vector<UnitReport>* units;
+    const FleetOptions* options;
+    ConsoleOptions view;
+    TraceLog* trace;
+    std::FILE* report;
+    UpdateContext shared;
+    std::vector<std::atomic<int>> states;  // each unit's state as its window noted it
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<char> started, ended;
+    size_t next = 0;
+    size_t threads = 0;     // unit threads still going
+    bool stopping = false;  // --stop-on-error met a unit that did not end well
+};
+
+// The next unit to start, or none: all started, an interrupt came, or
+// --stop-on-error stops.
+bool takeNextUnit(FleetRun* fleet, size_t* index)
+{
+    std::lock_guard<std::mutex> held(fleet->lock);
+    if (fleet->next >= fleet->units->size() || fleet->stopping || interruptsSeen() > 0)
+        return false;
+    *index = fleet->next++;
+    fleet->started[*index] = 1;
+    return true;
+}
+
+// Runs units, each with its own record, window and worker, until none is left.
+void unitThread(FleetRun* fleet)
+{
+    auto ctx = std::make_unique<UpdateContext>();
+    for (size_t index = 0; takeNextUnit(fleet, &index);) {
+        UnitReport& unit = (*fleet->units)[index];
+        prepareUnit(ctx.get(), fleet->shared, unit, fleet->options->onlyIfNewer);
+        noteUnitStateIn(&fleet->states[index]);
+        const auto began = std::chrono::steady_clock::now();
+        runUnit(ctx.get(), &unit, fleet->view, fleet->trace);
+        unit.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        noteUnitStateIn(nullptr);
+        std::lock_guard<std::mutex> held(fleet->lock);
+        fleet->ended[index] = 1;
+        writeReport(fleet->report, unit);
+        fleet->stopping = fleet->stopping || (fleet->options->stopOnError && !unitEndedWell(unit.result));
+    }
+    std::lock_guard<std::mutex> held(fleet->lock);
+    --fleet->threads;
+    fleet->changed.notify_all();
+}
+
+int summarize(const std::vector<UnitReport>& units);
+
+// A third interrupt: the units still running are taken as they stand, the
+// rest as not attempted; the report gets them, the summary shows all, and
+// the program ends with the worst status. Holds fleet->lock.
+[[noreturn]] void endAtOnce(FleetRun* fleet)
+{
+    std::vector<UnitReport> units;
+    for (size_t i = 0; i < fleet->units->size(); ++i) {
+        const UnitReport& given = (*fleet->units)[i];
+        if (fleet->ended[i]) {
+            units.push_back(given);
+            continue;
+        }
+        UnitReport unit;
+        unit.label = given.label;
+        unit.host = given.host;
+        unit.address = given.address;
+        unit.tcpPort = given.tcpPort;
+        if (fleet->started[i]) {
+            const RunOutcome noted = outcomeOfNotedState(fleet->states[i].load());
+            unit.result = unitResult(UnitRun{noted.xportNotPutBack, noted.erased, noted.written, false, true});
+        }
+        writeReport(fleet->report, unit);
+        units.push_back(unit);
+    }
+    if (fleet->report != nullptr)
+        std::fclose(fleet->report);
+    std::_Exit(summarize(units));
+}
+
+// Up to --parallel units at once until an interrupt, or --stop-on-error
+// after a unit that did not end well; the units not attempted go into the
+// report too.
 void runUnits(UpdateContext* ctx, std::vector<UnitReport>* units, const FleetOptions& options,
               const ConsoleOptions& view, TraceLog* trace, std::FILE* report)
 {
-    const UpdateContext shared = *ctx;
-    size_t next = 0;
-    for (; next < units->size(); ++next) {
-        deliverHeldInterrupts();
-        if (interruptsSeen() > 0)
-            break;
-        if (next > 0 && options.stopOnError && !unitEndedWell((*units)[next - 1].result))
-            break;
-        UnitReport& unit = (*units)[next];
-        prepareUnit(ctx, shared, unit, options.onlyIfNewer);
-        const auto started = std::chrono::steady_clock::now();
-        runUnit(ctx, &unit, view, trace);
-        unit.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        writeReport(report, unit);
+    FleetRun fleet(units, options, view, trace, report, *ctx);
+    // Bars of several units would overwrite each other: plain lines then.
+    fleet.view.progressBar = view.progressBar && options.parallel <= 1;
+    prepareFleetInterrupts(view.interactive || fleet.view.progressBar);
+    fleet.threads = std::min<size_t>(static_cast<size_t>(std::max(1, options.parallel)), units->size());
+    std::vector<std::thread> threads;
+    for (size_t i = fleet.threads; i > 0; --i)
+        threads.emplace_back(unitThread, &fleet);
+    {
+        std::unique_lock<std::mutex> held(fleet.lock);
+        while (fleet.threads > 0) {
+            fleet.changed.wait_for(held, std::chrono::milliseconds(50));
+            if (interruptsSeen() >= 3)
+                endAtOnce(&fleet);
+        }
     }
-    for (; next < units->size(); ++next)
-        writeReport(report, (*units)[next]);  // not attempted
+    for (std::thread& thread : threads)
+        thread.join();
+    for (size_t i = 0; i < units->size(); ++i)
+        if (!fleet.started[i])
+            writeReport(report, (*units)[i]);  // not attempted
 }
 
 // The summary table, and the line that says how many did not end well.
 int summarize(const std::vector<UnitReport>& units)
 {
     std::fflush(stderr);
-    std::fputs(summaryTable(units).c_str(), stdout);
-    std::fflush(stdout);
+    writeWhole(stdout, summaryTable(units));
     const int status = fleetStatus(units);
     if (status != kExitComplete) {
         size_t notWell = 0;

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -14,12 +16,26 @@
 
 namespace {
 
-std::string folder;
-std::string path;
-std::optional<std::vector<uint8_t>> kept;
+// One address's record, as its run found and keeps it.
+struct Kept {
+    std::string folder;
+    std::string path;
+    std::optional<std::vector<uint8_t>> kept;
+};
 
-int keepSetup(const UpdateContext*, const uint8_t* setup, uint8_t* originalByte)
+// Runs side by side keep their records each under its own address.
+std::mutex keptLock;
+std::map<std::string, Kept> records;
+
+Kept& recordOf(const std::string& address)
 {
+    return records[address];
+}
+
+int keepSetup(const UpdateContext* ctx, const uint8_t* setup, uint8_t* originalByte)
+{
+    std::lock_guard<std::mutex> held(keptLock);
+    auto& [folder, path, kept] = recordOf(ctx->ipText);
     if (kept) {
         // The record of an interrupted run holds the true byte: it stays as it is.
         *originalByte = (*kept)[kSwitchedByte];
@@ -45,10 +61,12 @@ int keepSetup(const UpdateContext*, const uint8_t* setup, uint8_t* originalByte)
     return 1;
 }
 
-void forgetSetup(const UpdateContext*)
+void forgetSetup(const UpdateContext* ctx)
 {
-    removeFile(path);
-    kept.reset();
+    std::lock_guard<std::mutex> held(keptLock);
+    Kept& record = recordOf(ctx->ipText);
+    removeFile(record.path);
+    record.kept.reset();
 }
 
 const XportSetupKeeper keeper{keepSetup, forgetSetup, 1};
@@ -57,6 +75,8 @@ const XportSetupKeeper keeper{keepSetup, forgetSetup, 1};
 
 KeptSetupState prepareKeptSetup(const std::string& address)
 {
+    std::lock_guard<std::mutex> held(keptLock);
+    auto& [folder, path, kept] = recordOf(address);
     kept.reset();
     folder = stateFolder();
     if (folder.empty()) {
@@ -79,22 +99,27 @@ const XportSetupKeeper* keptSetupKeeper()
     return &keeper;
 }
 
-std::string keptSetupPath()
+std::string keptSetupPath(const std::string& address)
 {
-    return path;
+    std::lock_guard<std::mutex> held(keptLock);
+    return recordOf(address).path;
 }
 
-std::string keptSetupFolder()
+std::string keptSetupFolder(const std::string& address)
 {
-    return folder;
+    std::lock_guard<std::mutex> held(keptLock);
+    return recordOf(address).folder;
 }
 
-bool keptSetupRemains()
+bool keptSetupRemains(const std::string& address)
 {
-    return kept.has_value();
+    std::lock_guard<std::mutex> held(keptLock);
+    return recordOf(address).kept.has_value();
 }
 
-unsigned keptSetupByte()
+unsigned keptSetupByte(const std::string& address)
 {
-    return kept ? (*kept)[kSwitchedByte] : 0u;
+    std::lock_guard<std::mutex> held(keptLock);
+    const Kept& record = recordOf(address);
+    return record.kept ? (*record.kept)[kSwitchedByte] : 0u;
 }

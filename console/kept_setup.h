@@ -9,15 +9,16 @@ struct XportSetupKeeper;
 
 enum class KeptSetupState { None, Kept, Unreadable, NoFolder };
 
-// Looks for a record kept for `address`, for this run's keeper. The folder
-// and file are named in keptSetupPath().
+// Looks for a record kept for `address`, for this run's keeper (which keeps
+// each run's record under the run's ipText). The folder and file are named
+// in keptSetupPath(address). Runs side by side each have their own address.
 KeptSetupState prepareKeptSetup(const std::string& address);
 // The XPort's setup keeper that writes and removes the record, for a
 // network run's hooks.
 const XportSetupKeeper* keptSetupKeeper();
-std::string keptSetupPath();
-std::string keptSetupFolder();
+std::string keptSetupPath(const std::string& address);
+std::string keptSetupFolder(const std::string& address);
 // Byte 21 of the kept record (when Kept).
-unsigned keptSetupByte();
+unsigned keptSetupByte(const std::string& address);
 // Whether a record is still kept: the XPort may not hold its true setup.
-bool keptSetupRemains();
+bool keptSetupRemains(const std::string& address);

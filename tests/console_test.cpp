@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -986,6 +987,83 @@ TEST_F(ConsoleFleet, AnInterruptStopsAfterTheUnitInProgress)
     EXPECT_EQ(units[2]->xport->exchanges().size(), 0u);
     EXPECT_EQ(units[2]->device->counters().connections, 0);
     EXPECT_FALSE(keptAny());
+}
+
+TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
+{
+    ASSERT_TRUE(start(std::vector<DeviceEmulatorOptions>(8)));
+    const auto began = std::chrono::steady_clock::now();
+    const Outcome outcome =
+        ConsoleProcess(fleet({"--hosts", hostsFile(), "--parallel", "8", "--yes"}), {}, "1000,400").wait();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    // One after another the settling waits alone would take 8 x 2 x 0.4 s.
+    EXPECT_LT(seconds, 4.0);
+    Strings expected;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> exchanges;
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->address);
+        EXPECT_EQ(row(outcome, *unit), "1.00    1.02    complete");
+        expected.push_back(reportLine(*unit, "1.00", "1.02", "complete", 0));
+        ASSERT_TRUE(unit->xport->sync(2s));
+        EXPECT_EQ(unit->xport->record()[21], 2) << "the XPort put back";
+        EXPECT_EQ(unit->device->memory().bytes, imageMemory(image));
+        for (const XportExchange& exchange : unit->xport->exchanges())
+            exchanges.emplace_back(exchange.received, unit->address);
+    }
+    Strings reported = report();
+    std::sort(reported.begin(), reported.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(reported, expected) << "the report and the summary agree";
+    // Each exchange's request reached its XPort after the one before had its
+    // reply: the units' exchanges came one at a time, and interleaved.
+    ASSERT_EQ(exchanges.size(), 48u);
+    std::sort(exchanges.begin(), exchanges.end());
+    size_t unitChanges = 0;
+    for (size_t i = 1; i < exchanges.size(); ++i)
+        unitChanges += exchanges[i].second != exchanges[i - 1].second ? 1 : 0;
+    EXPECT_GT(unitChanges, 7u) << "the units ran side by side";
+    EXPECT_FALSE(keptAny());
+}
+
+// Two units held in their writes at once, a third waiting: one interrupt
+// stops both after their records and puts both XPorts back; three end the
+// fleet at once with the summary, the whole report and the worst status.
+TEST_F(ConsoleFleet, InterruptsStopEveryUnitRunningSideBySide)
+{
+    DeviceEmulatorOptions held;
+    held.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
+    for (const int interrupts : {1, 3}) {
+        SCOPED_TRACE(interrupts);
+        units.clear();
+        ASSERT_TRUE(start({held, held, {}}));
+        ConsoleProcess run(fleet({"--hosts", hostsFile(), "--parallel", "2", "--yes"}), {}, "5000,20");
+        const bool writing = eventually([&] {
+            return units[0]->device->counters().records >= 5 && units[1]->device->counters().records >= 5;
+        });
+        for (int i = 0; i < interrupts; ++i) {
+            kill(run.pid(), SIGINT);
+            std::this_thread::sleep_for(50ms);
+        }
+        const Outcome outcome = run.wait();
+        ASSERT_TRUE(writing) << outcome.out << outcome.err;
+        const std::string result = interrupts == 1 ? "erased but incomplete" : "XPort not restored";
+        EXPECT_EQ(outcome.status, interrupts == 1 ? 3 : 4) << outcome.err;
+        EXPECT_THAT(row(outcome, *units[0]), EndsWith(result));
+        EXPECT_THAT(row(outcome, *units[1]), EndsWith(result));
+        EXPECT_EQ(row(outcome, *units[2]), "-       -       not attempted");
+        const Strings lines = report();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], reportLine(*units[2], "", "", "not attempted", 1));
+        EXPECT_EQ(units[2]->device->counters().connections, 0);
+        EXPECT_EQ(keptAny(), interrupts == 3) << "a record is kept where the XPort was left switched";
+        for (const auto& unit : units)
+            std::filesystem::remove(stateHome().path() / "kt5cufirm" / ("xport-" + unit->address + ".setup"));
+        for (int i = 0; i < 2 && interrupts == 1; ++i) {
+            ASSERT_TRUE(units[i]->xport->sync(2s));
+            EXPECT_EQ(units[i]->xport->record()[21], 2) << "the XPort put back";
+        }
+    }
 }
 
 } // namespace
