@@ -78,19 +78,30 @@ const std::vector<OptionSpec> kOptionTable = {
      },
      kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
             "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
-    {"--com", OptionKind::Value,
+    {"--com", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
-         const auto number = parseNumber(v.front(), 1, 99999999);
-         if (!number)
-             return "--com takes a port number from 1";
-         line->com = *number;
+         for (const std::string& text : v) {
+             const auto number = parseNumber(text, 1, 99999999);
+             if (!number)
+                 return "--com takes a port number from 1";
+             line->coms.push_back(*number);
+         }
+         line->com = line->coms.front();
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1", "", ""},
-    {"--device", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-     ModeSerial | ModeCheck,
+     ModeSerial | ModeCheck | ModeFleet, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1",
+     "--com N, --device PATH\tgiven more than once: one KT-58CU unit on each port", ""},
+    {"--device", OptionKind::Values,
+     [](const Values& v, CommandLine* line) -> std::string {
+         for (const std::string& path : v)
+             if (std::string error = takePath("--device", {path}, &line->device); !error.empty())
+                 return error;
+         line->devices = v;
+         line->device = v.front();
+         return {};
+     },
+     ModeSerial | ModeCheck | ModeFleet,
      "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
      "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
     {"--ip", OptionKind::Values,
@@ -267,15 +278,24 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
     const auto given = [&app](const char* name) { return app.count(name) > 0; };
     if (line->stopOnError && given("--keep-going"))
         return "--keep-going and --stop-on-error do not go together";
-    if (line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
-        if (line->ips.empty() && !given("--hosts"))
+    const bool serialPorts = !line->devices.empty() || !line->coms.empty();
+    const bool serialUnits = line->devices.size() > 1 || line->coms.size() > 1 ||
+                             (serialPorts && line->ips.empty() && !given("--hosts") &&
+                              (given("--report") || line->ifNewer));
+    if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
+        if (serialUnits && (!line->ips.empty() || given("--hosts") || line->network))
+            return "KT-58CU units (--device, --com) and KT-58NET units (--ip, --hosts) go in fleets of their own";
+        if (serialUnits && !line->devices.empty() && !line->coms.empty())
+            return "a fleet of KT-58CU units takes --device or --com, not both";
+        if (!serialUnits && line->ips.empty() && !given("--hosts"))
             return "a fleet needs --ip ADDR or --hosts FILE";
         if (line->restoreXport)
             return "--restore-xport takes one --ip ADDR, not a fleet";
         if (line->check)
             return "--check takes one device, not a fleet";
-        if (given("--method") && !line->network)
+        if (!serialUnits && given("--method") && !line->network)
             return "the units of a fleet are KT-58NET: --method network";
+        line->serialFleet = serialUnits;
         line->action = CommandAction::Fleet;
     } else if (line->restoreXport) {
         if (line->check)
@@ -290,7 +310,8 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
             return "--method network needs --ip ADDR";
         line->action = line->check ? CommandAction::Check : CommandAction::Update;
     }
-    line->network = line->network || line->action == CommandAction::Fleet || line->action == CommandAction::Restore;
+    line->network = line->network || (line->action == CommandAction::Fleet && !line->serialFleet) ||
+                    line->action == CommandAction::Restore;
     return {};
 }
 
@@ -306,17 +327,29 @@ unsigned runModes(const CommandLine& line)
     }
 }
 
+// Where an option applies, a fleet's kind of unit taken into account: one
+// for a single method only does not apply to a fleet of the other's units.
+unsigned fleetModes(const OptionSpec& option, const CommandLine& line)
+{
+    const bool serialOnly = (option.modes & (ModeSerial | ModeNetwork)) == ModeSerial;
+    const bool networkOnly = (option.modes & (ModeSerial | ModeNetwork)) == ModeNetwork;
+    if (line.action == CommandAction::Fleet && (line.serialFleet ? networkOnly : serialOnly))
+        return option.modes & ~ModeFleet;
+    return option.modes;
+}
+
 // A warning for each option given where the run does not use it.
 void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
 {
-    static const std::pair<OptionMode, const char*> kWhere[] = {
+    const std::pair<OptionMode, const char*> kWhere[] = {
         {ModeSerial, "--method serial"},   {ModeNetwork, "--method network"},
-        {ModeFleet, "a fleet of KT-58NET units"}, {ModeRestore, "--restore-xport"},
+        {ModeFleet, line->serialFleet ? "a fleet of KT-58CU units" : "a fleet of KT-58NET units"},
+        {ModeRestore, "--restore-xport"},
         {ModeCheck, "--check: nothing is erased"},
     };
     const unsigned modes = runModes(*line);
     for (const OptionSpec& option : optionTable()) {
-        const unsigned missing = modes & ~option.modes;
+        const unsigned missing = modes & ~fleetModes(option, *line);
         if (missing == 0 || app.count(longName(option)) == 0)
             continue;
         if (!option.elsewhere.empty()) {

@@ -16,7 +16,7 @@ enum class CommandAction {
     Update,     // one device, serial or network
     Check,      // --check: the image, and the device when one is named
     Restore,    // --restore-xport
-    Fleet,      // several --ip, --hosts, --if-newer or --report: units one after another
+    Fleet,      // several --ip, --device or --com, --hosts, --if-newer or --report: many units
     ListPorts,  // --list-ports
     Help,       // --help, -h
     Version,    // --version, -V
@@ -28,7 +28,10 @@ struct CommandLine {
     bool network = false;         // --method network
     int com = 1;                  // --com N
     bool comGiven = false;
+    std::vector<int> coms;        // every --com, in order: more than one makes a fleet
     std::string device;           // --device PATH (POSIX)
+    std::vector<std::string> devices; // every --device, in order: more than one makes a fleet
+    bool serialFleet = false;     // a fleet of KT-58CU units, one on each --device or --com
     std::string ip;               // --ip ADDR: a dotted IPv4 address or a host name, as typed
     std::vector<std::string> ips; // every --ip, in order: more than one makes a fleet
     std::string hostsFile;        // --hosts FILE: a fleet's units

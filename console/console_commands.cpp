@@ -162,6 +162,26 @@ int runSingle(const CommandLine& line, RunSetup& setup)
     return finishRun(run.outcome, address);
 }
 
+// A KT-58CU fleet's units: one on each --device, or each --com's port.
+std::vector<FleetHost> serialUnits(const CommandLine& line)
+{
+    std::vector<FleetHost> hosts;
+    for (const std::string& device : line.devices) {
+        FleetHost host;
+        host.serialPort = device;
+        hosts.push_back(host);
+    }
+    for (const int com : line.coms) {
+        UpdateContext port{};
+        chooseComPort(&port, com);
+        FleetHost host;
+        host.serialPort = chosenPortName(port);
+        host.com = com;
+        hosts.push_back(host);
+    }
+    return hosts;
+}
+
 } // namespace
 
 void prepareConsoleTexts()
@@ -216,7 +236,9 @@ int fleetCommand(const CommandLine& line)
         return status;
     std::vector<FleetHost> hosts;
     std::string error;
-    if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error))
+    if (line.serialFleet)
+        hosts = serialUnits(line);
+    else if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error))
         return usageError(error);
     if (const int status = prepareOutput(line, &setup))
         return status;

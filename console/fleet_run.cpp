@@ -21,6 +21,7 @@
 #include "host_address.h"
 #include "image_file.h"
 #include "interrupts.h"
+#include "port_list.h"
 #include "sockets.h"
 #include "terminal.h"
 
@@ -36,8 +37,21 @@ void say(const std::string& text)
 // (with the error said) when a name does not resolve.
 bool resolveUnits(const std::vector<FleetHost>& hosts, std::vector<UnitReport>* units)
 {
+    std::vector<SerialPortInfo> ports;
+    if (!hosts.empty() && !hosts.front().serialPort.empty())
+        ports = listSerialPorts();
     for (const FleetHost& host : hosts) {
         UnitReport unit;
+        if (!host.serialPort.empty()) {
+            const NamedPort named = namePort(host.serialPort, ports);
+            unit.port = host.serialPort;
+            unit.com = host.com;
+            unit.stableName = named.stableName;
+            unit.serialNumber = named.serialNumber;
+            unit.label = serialUnitLabel(unit.port, unit.serialNumber);
+            units->push_back(unit);
+            continue;
+        }
         unit.label = unitLabel(host);
         unit.host = host.host;
         unit.tcpPort = host.tcpPort;
@@ -77,7 +91,8 @@ bool readImage(UpdateContext* ctx, CommandView& view, std::string* version)
 }
 
 // The one question for the whole list (answered by --yes), after the image.
-bool askForAll(UpdateContext* ctx, size_t units, const FleetOptions& options, const ConsoleOptions& view)
+bool askForAll(UpdateContext* ctx, size_t units, bool serial, const FleetOptions& options,
+               const ConsoleOptions& view)
 {
     ConsoleOptions askOptions;
     askOptions.assumeYes = options.assumeYes;
@@ -85,17 +100,25 @@ bool askForAll(UpdateContext* ctx, size_t units, const FleetOptions& options, co
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
     return readImage(ctx, asker, &imageVersion) &&
-           asker.askConfirmation(consoleMessage(TextFleetQuestion, {std::to_string(units), imageVersion}));
+           asker.askConfirmation(consoleMessage(serial ? TextSerialFleetQuestion : TextFleetQuestion,
+                                                {std::to_string(units), imageVersion}));
 }
 
 // The record for one unit: fresh, with the fleet's shared choices applied.
 void prepareUnit(UpdateContext* ctx, const UpdateContext& shared, const UnitReport& unit, bool onlyIfNewer)
 {
     initUpdateContext(ctx);
-    ctx->method = Network;
     std::memcpy(ctx->imageChoice, shared.imageChoice, sizeof ctx->imageChoice);
-    std::snprintf(ctx->ipText, sizeof ctx->ipText, "%s", unit.address.c_str());
-    ctx->tcpPort = unit.tcpPort;
+    if (!unit.port.empty()) {
+        ctx->method = Serial;
+        chooseComPort(ctx, unit.com > 0 ? unit.com : 1);
+        if (unit.com == 0)
+            std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", unit.port.c_str());
+    } else {
+        ctx->method = Network;
+        std::snprintf(ctx->ipText, sizeof ctx->ipText, "%s", unit.address.c_str());
+        ctx->tcpPort = unit.tcpPort;
+    }
     ctx->onlyIfNewer = onlyIfNewer ? 1 : 0;
 }
 
@@ -105,7 +128,8 @@ void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOpt
     ConsoleOptions options = viewOptions;
     options.assumeYes = true;  // the whole list was asked about
     options.linePrefix = "[" + unit->label + "] ";
-    options.address = addressAsNamed(unit->host, unit->address);
+    if (unit->port.empty())
+        options.address = addressAsNamed(unit->host, unit->address);
     const RunResult run = runOne(ctx, options, trace);
     if (run.start != RunStart::Ran) {
         unit->result = UnitResult::FailedBeforeErase;
@@ -230,7 +254,7 @@ void runUnits(UpdateContext* ctx, std::vector<UnitReport>* units, const FleetOpt
     FleetRun fleet(units, options, view, trace, report, *ctx);
     // Bars of several units would overwrite each other: plain lines then.
     fleet.view.progressBar = view.progressBar && options.parallel <= 1;
-    prepareFleetInterrupts(view.interactive || fleet.view.progressBar);
+    prepareFleetInterrupts(view.interactive || fleet.view.progressBar, units->empty() || units->front().port.empty());
     fleet.threads = std::min<size_t>(static_cast<size_t>(std::max(1, options.parallel)), units->size());
     std::vector<std::thread> threads;
     for (size_t i = fleet.threads; i > 0; --i)
@@ -281,7 +305,7 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
             status = kExitUsage;
         }
     }
-    if (status == kExitComplete && !askForAll(ctx, units.size(), options, view)) {
+    if (status == kExitComplete && !askForAll(ctx, units.size(), !hosts.empty() && !hosts.front().serialPort.empty(), options, view)) {
         say(consoleMessage(TextFleetNoneChanged));
         status = kExitNotChanged;
     }

@@ -94,9 +94,9 @@ void noteRunState(const UpdateContext& ctx, uintptr_t code)
         runState.store(bits);
 }
 
-void prepareFleetInterrupts(bool lineFirst)
+void prepareFleetInterrupts(bool lineFirst, bool network)
 {
-    prepare(&stopping, consoleMessage(TextStoppingNetwork), 0, lineFirst);
+    prepare(&stopping, consoleMessage(network ? TextStoppingNetwork : TextStoppingSerial), 0, lineFirst);
     prepare(&stillCleaningUp, consoleMessage(TextStillCleaningUp), 0, lineFirst);
     prepare(&fleetEnding, consoleMessage(TextFleetEndingAtOnce), 0, lineFirst);
     xportFloor = 0;

@@ -25,7 +25,7 @@ void onInterrupt();
 // A fleet, before its units start: its messages (the same for every unit),
 // and no run's own from then on; a third interrupt says so and leaves the
 // ending to the fleet, which watches interruptsSeen().
-void prepareFleetInterrupts(bool lineFirst);
+void prepareFleetInterrupts(bool lineFirst, bool network);
 // The thread that runs a unit's window notes its state in *state (null: the
 // process's own), for the fleet to tell at a third interrupt.
 void noteUnitStateIn(std::atomic<int>* state);

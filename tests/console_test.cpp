@@ -1066,4 +1066,32 @@ TEST_F(ConsoleFleet, InterruptsStopEveryUnitRunningSideBySide)
     }
 }
 
+TEST_F(ConsoleFleet, ThreeSerialUnitsAtOnceEachNamedByItsPort)
+{
+    std::vector<std::unique_ptr<DeviceEmulator>> devices;
+    Strings args{"--parallel", "3", "--yes"};
+    for (int i = 0; i < 3; ++i) {
+        devices.push_back(std::make_unique<DeviceEmulator>(DeviceEmulatorOptions{}));
+        ASSERT_TRUE(devices.back()->startPty());
+        args.insert(args.end(), {"--device", devices.back()->ptyPath()});
+    }
+    const Outcome outcome = runConsole(fleet(args));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58CU units to Ver 1.02? y\n"));
+    EXPECT_THAT(outcome.out, StartsWith("Update 3"));
+    const Strings lines = report();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& device : devices) {
+        SCOPED_TRACE(device->ptyPath());
+        EXPECT_EQ(device->memory().bytes, imageMemory(image));
+        EXPECT_THAT(outcome.out, HasSubstr("[" + device->ptyPath() + "] Is the firmware updated? y\n"));
+        EXPECT_THAT(outcome.out, HasSubstr("\n" + device->ptyPath() + " "));
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "{\"port\":\"" + device->ptyPath() +
+                                 "\",\"stable_name\":null,\"serial_number\":null,\"version_before\":\"1.00\","
+                                 "\"version_after\":\"1.02\",\"result\":\"complete\",\"status\":0"),
+                  1);
+    }
+}
+
 } // namespace

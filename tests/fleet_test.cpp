@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fleet_report.h"
+#include "port_list.h"
 #include "test_support.h"
 
 namespace {
@@ -119,6 +121,38 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     const auto escaped = parseJsonObject(reportLine(left));
     ASSERT_TRUE(escaped.has_value()) << reportLine(left);
     EXPECT_EQ(escaped->at("host"), JsonValue(std::string("a\"b\\c")));
+}
+
+// A KT-58CU unit is named by its port; a USB adapter's stable name and
+// serial number come from the port list, whichever of its names was given.
+TEST(FleetSerialUnits, NamedByPortStableNameAndSerialNumber)
+{
+    ScratchDir dir;
+    const std::string node = dir.write("ttyUSB0", "").string();
+    const std::string byId = (dir.path() / "usb-FTDI_FT232R_A1B2C3-if00-port0").string();
+    std::error_code linked;
+    std::filesystem::create_symlink(node, byId, linked);
+    if (linked)
+        GTEST_SKIP() << "no symbolic link here: " << linked.message();
+    const std::vector<SerialPortInfo> ports = {{node, {byId}, "ftdi_sio", "", "0403", "6001", "FTDI", "FT232R", "A1B2C3"}};
+    struct Case {
+        std::string given, stableName, serialNumber;
+    } cases[] = {{node, byId, "A1B2C3"}, {byId, byId, "A1B2C3"}, {(dir.path() / "." / "ttyUSB0").string(), byId, "A1B2C3"},
+                 {"/dev/ttyS0", "", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        const NamedPort named = namePort(c.given, ports);
+        EXPECT_EQ(named.stableName, c.stableName);
+        EXPECT_EQ(named.serialNumber, c.serialNumber);
+    }
+    EXPECT_EQ(serialUnitLabel("/dev/ttyUSB0", "A1B2C3"), "/dev/ttyUSB0 A1B2C3");
+    UnitReport unit;
+    unit.port = byId;
+    unit.stableName = byId;
+    unit.result = UnitResult::Complete;
+    EXPECT_THAT(reportLine(unit), HasSubstr("{\"port\":\"" + byId + "\",\"stable_name\":\"" + byId +
+                                            "\",\"serial_number\":null,"));
+    EXPECT_THAT(summaryTable({unit}), ::testing::StartsWith("Port "));
 }
 
 } // namespace
