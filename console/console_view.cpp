@@ -4,6 +4,7 @@
 
 #include "console_messages.h"
 #include "console_output.h"
+#include "fleet_board.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -32,8 +33,12 @@ void ConsoleView::put(std::FILE* stream, const std::string& text)
     writeWhole(stream, text);
 }
 
-void ConsoleView::line(std::FILE* stream, const std::string& text)
+void ConsoleView::line(std::FILE* stream, const std::string& text, bool result)
 {
+    if (options_.board != nullptr && stream == out_ && !result) {
+        options_.board->phase(options_.boardRow, withoutLineEnd(text));
+        return;
+    }
     stopCountdown();
     std::lock_guard<std::mutex> lock(mutex_);
     endProgressLocked();
@@ -176,6 +181,8 @@ void ConsoleView::setProgressRange(uint32_t maximum)
     reportedTenths_ = 0;
     started_ = std::chrono::steady_clock::now();
     lastDrawn_ = {};
+    if (options_.board != nullptr)
+        options_.board->progress(options_.boardRow, 0, maximum);
 }
 
 void ConsoleView::stepProgress(uint32_t step)
@@ -184,6 +191,10 @@ void ConsoleView::stepProgress(uint32_t step)
     position_ += step;
     if (options_.quiet || maximum_ == 0)
         return;
+    if (options_.board != nullptr) {
+        options_.board->progress(options_.boardRow, position_, maximum_);
+        return;
+    }
     if (!options_.progressBar) {
         const int tenths = static_cast<int>(uint64_t{position_} * 10 / maximum_);
         if (tenths > reportedTenths_) {
@@ -205,19 +216,22 @@ void ConsoleView::stepProgress(uint32_t step)
 
 void ConsoleView::showFinalText(const std::string& text, bool succeeded)
 {
-    if (run_ != nullptr && run_->leftAlone != 0)
-        showStatusText(consoleMessage(TextFleetLeftAlone,
-                                      {versionText(run_->deviceVersion[kDeviceVersionMajor],
-                                                   run_->deviceVersion[kDeviceVersionMinor]),
-                                       versionText(run_->imageMajor, run_->imageMinor)}));
-    else if (options_.xportRepair)
-        line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed));
-    else if (options_.check)
+    if (run_ != nullptr && run_->leftAlone != 0) {
+        if (!options_.quiet)
+            line(out_,
+                 consoleMessage(TextFleetLeftAlone, {versionText(run_->deviceVersion[kDeviceVersionMajor],
+                                                                 run_->deviceVersion[kDeviceVersionMinor]),
+                                                     versionText(run_->imageMajor, run_->imageMinor)}),
+                 true);
+    } else if (options_.xportRepair) {
+        line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed), true);
+    } else if (options_.check) {
         line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
                        ? consoleMessage(TextCheckFailed)
-                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}));
-    else
-        line(out_, text);
+                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}), true);
+    } else {
+        line(out_, text, true);
+    }
 }
 
 void ConsoleView::resetProgress()
@@ -238,6 +252,10 @@ void ConsoleView::showSettling(int milliseconds)
 {
     if (options_.quiet)
         return;
+    if (options_.board != nullptr) {
+        options_.board->settling(options_.boardRow, milliseconds);
+        return;
+    }
     stopCountdown();
     const int seconds = (milliseconds + 999) / 1000;
     std::lock_guard<std::mutex> lock(mutex_);

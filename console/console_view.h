@@ -14,6 +14,8 @@
 
 #include "command_view.h"
 
+class FleetBoard;
+
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
     bool interactive = false;    // standard input is a terminal
@@ -23,6 +25,10 @@ struct ConsoleOptions {
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
     std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
+    // A unit of a fleet on a terminal: its phase and progress go to its row
+    // of the board; only its errors and its result scroll above.
+    FleetBoard* board = nullptr;
+    int boardRow = -1;
 };
 
 class ConsoleView : public CommandView {
@@ -67,7 +73,8 @@ public:
     std::string errorDetail(const UpdateContext& ctx, int number) const;
 
 private:
-    void line(std::FILE* stream, const std::string& text);
+    // `result`: the run's final line, which scrolls above a fleet's board.
+    void line(std::FILE* stream, const std::string& text, bool result = false);
     // `text` with linePrefix before each of its lines.
     std::string prefixed(const std::string& text) const;
     void put(std::FILE* stream, const std::string& text);

@@ -17,6 +17,7 @@
 #include "console_run.h"
 #include "console_view.h"
 #include "console_window.h"
+#include "fleet_board.h"
 #include "fleet_report.h"
 #include "host_address.h"
 #include "image_file.h"
@@ -122,12 +123,9 @@ void prepareUnit(UpdateContext* ctx, const UpdateContext& shared, const UnitRepo
     ctx->onlyIfNewer = onlyIfNewer ? 1 : 0;
 }
 
-// One unit's whole run, its lines prefixed by its label.
-void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOptions, TraceLog* trace)
+// One unit's whole run with its view's options.
+void runUnitWith(UpdateContext* ctx, UnitReport* unit, ConsoleOptions options, TraceLog* trace)
 {
-    ConsoleOptions options = viewOptions;
-    options.assumeYes = true;  // the whole list was asked about
-    options.linePrefix = "[" + unit->label + "] ";
     if (unit->port.empty())
         options.address = addressAsNamed(unit->host, unit->address);
     const RunResult run = runOne(ctx, options, trace);
@@ -146,6 +144,20 @@ void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOpt
         unit->versionAfter = unit->versionBefore;
     if (unitStatus(unit->result) != 0)
         say(options.linePrefix + stateLine(run.outcome, unit->address));
+}
+
+// One unit's whole run, its lines prefixed by its label; on a fleet's board
+// its row stands while it runs.
+void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOptions, TraceLog* trace)
+{
+    ConsoleOptions options = viewOptions;
+    options.assumeYes = true;  // the whole list was asked about
+    options.linePrefix = "[" + unit->label + "] ";
+    if (options.board != nullptr)
+        options.boardRow = options.board->add(unit->label);
+    runUnitWith(ctx, unit, options, trace);
+    if (options.board != nullptr)
+        options.board->remove(options.boardRow);
 }
 
 void writeReport(std::FILE* report, const UnitReport& unit)
@@ -221,6 +233,7 @@ int summarize(const std::vector<UnitReport>& units);
 // the program ends with the worst status. Holds fleet->lock.
 [[noreturn]] void endAtOnce(FleetRun* fleet)
 {
+    setOutputOverlay(nullptr);
     std::vector<UnitReport> units;
     for (size_t i = 0; i < fleet->units->size(); ++i) {
         const UnitReport& given = (*fleet->units)[i];
@@ -252,9 +265,14 @@ void runUnits(UpdateContext* ctx, std::vector<UnitReport>* units, const FleetOpt
               const ConsoleOptions& view, TraceLog* trace, std::FILE* report)
 {
     FleetRun fleet(units, options, view, trace, report, *ctx);
-    // Bars of several units would overwrite each other: plain lines then.
-    fleet.view.progressBar = view.progressBar && options.parallel <= 1;
-    prepareFleetInterrupts(view.interactive || fleet.view.progressBar, units->empty() || units->front().port.empty());
+    // Units side by side on a terminal: one row each on a board.
+    std::unique_ptr<FleetBoard> board;
+    if (view.progressBar && options.parallel > 1 && !view.quiet) {
+        board = std::make_unique<FleetBoard>(stderr);
+        fleet.view.board = board.get();
+        setOutputOverlay(board.get());
+    }
+    prepareFleetInterrupts(view.interactive || view.progressBar, units->empty() || units->front().port.empty());
     fleet.threads = std::min<size_t>(static_cast<size_t>(std::max(1, options.parallel)), units->size());
     std::vector<std::thread> threads;
     for (size_t i = fleet.threads; i > 0; --i)
@@ -269,6 +287,7 @@ void runUnits(UpdateContext* ctx, std::vector<UnitReport>* units, const FleetOpt
     }
     for (std::thread& thread : threads)
         thread.join();
+    setOutputOverlay(nullptr);
     for (size_t i = 0; i < units->size(); ++i)
         if (!fleet.started[i])
             writeReport(report, (*units)[i]);  // not attempted

@@ -1094,4 +1094,28 @@ TEST_F(ConsoleFleet, ThreeSerialUnitsAtOnceEachNamedByItsPort)
     }
 }
 
+// On a terminal each running unit has a row redrawn in place below the
+// text (its name, phase and bar), and the finished units' results scroll above.
+TEST_F(ConsoleFleet, SideBySideOnATerminalEachUnitHasARow)
+{
+    DeviceEmulatorOptions slow;
+    slow.lateReplies = {{7, 200}, {12, 200}};
+    ASSERT_TRUE(start({slow, slow}));
+    int status = -1;
+    const std::string screen =
+        runOnTerminal(fleet({"--hosts", hostsFile(), "--parallel", "2", "--yes"}), "", &status);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << screen;
+    EXPECT_THAT(screen, HasSubstr("\033[2A\r\033[J")) << "two rows taken away before a line";
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->label());
+        // A row: the unit's name, then its phase, its settling or its bar
+        // (as narrow as 40 columns leave: the percent and bytes).
+        EXPECT_THAT(screen, HasSubstr(unit->label() + "  Data erasing"));
+        EXPECT_THAT(screen, HasSubstr(unit->label() + "  XPort settling: 1 s"));
+        EXPECT_THAT(screen, ::testing::ContainsRegex(unit->label() + "   *[0-9]+%  [0-9]+/[0-9]+ bytes\r\n"));
+        EXPECT_THAT(screen, HasSubstr("[" + unit->label() + "] Firmware update was complete.\r\n"));
+        EXPECT_THAT(screen, Not(HasSubstr("[" + unit->label() + "] written ")));
+    }
+}
+
 } // namespace
