@@ -199,6 +199,9 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", ""},
+    {"--log-dir", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--log-dir", v, &line->logFolder); }, ModeFleet, "",
+     "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", ""},
 };
 
 // "--yes" of "-y,--yes".

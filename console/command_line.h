@@ -39,6 +39,7 @@ struct CommandLine {
     std::string reportFile;       // --report FILE
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
     int parallel = 1;             // --parallel N: a fleet's units at once
+    std::string logFolder;        // --log-dir DIR: a log per unit
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cancel.h"
@@ -250,6 +252,13 @@ int fleetCommand(const CommandLine& line)
     fleet.stopOnError = line.stopOnError;
     fleet.reportPath = line.reportFile;
     fleet.parallel = line.parallel;
+    fleet.logFolder = line.logFolder;
+    if (!line.logFolder.empty()) {
+        std::error_code made;
+        std::filesystem::create_directories(std::filesystem::path(line.logFolder), made);
+        if (made)
+            return usageError("--log-dir " + line.logFolder + ": " + made.message());
+    }
     return runFleet(setup.ctx, hosts, fleet, setup.options, setup.trace.get());
 }
 

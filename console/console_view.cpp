@@ -5,6 +5,7 @@
 #include "console_messages.h"
 #include "console_output.h"
 #include "fleet_board.h"
+#include "unit_log.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -35,6 +36,8 @@ void ConsoleView::put(std::FILE* stream, const std::string& text)
 
 void ConsoleView::line(std::FILE* stream, const std::string& text, bool result)
 {
+    if (options_.log != nullptr)
+        options_.log->write(withoutLineEnd(text));
     if (options_.board != nullptr && stream == out_ && !result) {
         options_.board->phase(options_.boardRow, withoutLineEnd(text));
         return;
@@ -179,6 +182,7 @@ void ConsoleView::setProgressRange(uint32_t maximum)
     position_ = 0;
     reported_ = 0;
     reportedTenths_ = 0;
+    loggedTenths_ = 0;
     started_ = std::chrono::steady_clock::now();
     lastDrawn_ = {};
     if (options_.board != nullptr)
@@ -189,7 +193,10 @@ void ConsoleView::stepProgress(uint32_t step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     position_ += step;
-    if (options_.quiet || maximum_ == 0)
+    if (maximum_ == 0)
+        return;
+    logProgressLocked();
+    if (options_.quiet)
         return;
     if (options_.board != nullptr) {
         options_.board->progress(options_.boardRow, position_, maximum_);
@@ -248,8 +255,21 @@ void ConsoleView::settleHook(void* view, int milliseconds)
     static_cast<ConsoleView*>(view)->showSettling(milliseconds);
 }
 
+void ConsoleView::logProgressLocked()
+{
+    const int tenths = static_cast<int>(uint64_t{position_} * 10 / maximum_);
+    if (options_.log == nullptr || tenths <= loggedTenths_)
+        return;
+    loggedTenths_ = tenths;
+    const uint32_t percent = static_cast<uint32_t>(uint64_t{position_} * 100 / maximum_);
+    options_.log->write(consoleMessage(TextWritten, {std::to_string(percent), std::to_string(position_),
+                                                     std::to_string(maximum_)}));
+}
+
 void ConsoleView::showSettling(int milliseconds)
 {
+    if (options_.log != nullptr)
+        options_.log->write(consoleMessage(TextSettling, {std::to_string((milliseconds + 999) / 1000)}));
     if (options_.quiet)
         return;
     if (options_.board != nullptr) {

@@ -15,6 +15,7 @@
 #include "command_view.h"
 
 class FleetBoard;
+class UnitLog;
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
@@ -29,6 +30,9 @@ struct ConsoleOptions {
     // of the board; only its errors and its result scroll above.
     FleetBoard* board = nullptr;
     int boardRow = -1;
+    // A unit of a fleet with --log-dir: every line it shows, progress at
+    // each tenth and the settling waits go to its log too.
+    UnitLog* log = nullptr;
 };
 
 class ConsoleView : public CommandView {
@@ -83,6 +87,7 @@ private:
     void endProgressLocked();
     void stopCountdown();
     void plainProgressLocked();
+    void logProgressLocked();
 
     ConsoleOptions options_;
     std::FILE* out_;
@@ -94,6 +99,7 @@ private:
     uint32_t position_ = 0;
     uint32_t reported_ = 0;      // plain lines: the position last reported
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
+    int loggedTenths_ = 0;       // the unit's log: the last tenth written
     bool progressShown_ = false; // something stands on the terminal's line
     bool errorShown_ = false;
     std::string deviceVersion_, imageVersion_;

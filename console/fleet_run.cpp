@@ -25,6 +25,8 @@
 #include "port_list.h"
 #include "sockets.h"
 #include "terminal.h"
+#include "trace_log.h"
+#include "unit_log.h"
 
 namespace {
 
@@ -142,17 +144,36 @@ void runUnitWith(UpdateContext* ctx, UnitReport* unit, ConsoleOptions options, T
             versionNumber(ctx->deviceVersion[kDeviceVersionMajor], ctx->deviceVersion[kDeviceVersionMinor]);
     else if (!run.outcome.erased)
         unit->versionAfter = unit->versionBefore;
-    if (unitStatus(unit->result) != 0)
+    if (unitStatus(unit->result) != 0) {
         say(options.linePrefix + stateLine(run.outcome, unit->address));
+        if (options.log != nullptr)
+            options.log->write(stateLine(run.outcome, unit->address));
+    }
 }
 
 // One unit's whole run, its lines prefixed by its label; on a fleet's board
-// its row stands while it runs.
-void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOptions, TraceLog* trace)
+// its row stands while it runs; with --log-dir its lines (and its trace)
+// go to a log of its own too.
+void runUnit(UpdateContext* ctx, UnitReport* unit, const ConsoleOptions& viewOptions, TraceLog* trace,
+             const std::string& logFolder)
 {
     ConsoleOptions options = viewOptions;
     options.assumeYes = true;  // the whole list was asked about
     options.linePrefix = "[" + unit->label + "] ";
+    std::unique_ptr<UnitLog> log;
+    std::unique_ptr<TraceLog> unitTrace;
+    if (!logFolder.empty()) {
+        std::string error;
+        log = std::make_unique<UnitLog>(logFolder, unit->label, &error);
+        if (log->file() == nullptr)
+            say(options.linePrefix + consoleMessage(TextUnitLogNotWritten, {log->path(), error}));
+        options.log = log.get();
+        // The unit's trace goes into its log, beside its lines.
+        if (trace != nullptr && log->file() != nullptr) {
+            unitTrace = std::make_unique<TraceLog>(log->file());
+            trace = unitTrace.get();
+        }
+    }
     if (options.board != nullptr)
         options.boardRow = options.board->add(unit->label);
     runUnitWith(ctx, unit, options, trace);
@@ -213,7 +234,7 @@ void unitThread(FleetRun* fleet)
         prepareUnit(ctx.get(), fleet->shared, unit, fleet->options->onlyIfNewer);
         noteUnitStateIn(&fleet->states[index]);
         const auto began = std::chrono::steady_clock::now();
-        runUnit(ctx.get(), &unit, fleet->view, fleet->trace);
+        runUnit(ctx.get(), &unit, fleet->view, fleet->trace, fleet->options->logFolder);
         unit.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         noteUnitStateIn(nullptr);
         std::lock_guard<std::mutex> held(fleet->lock);

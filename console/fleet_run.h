@@ -17,6 +17,7 @@ struct FleetOptions {
     bool stopOnError = false;  // --stop-on-error (the default is to keep going)
     std::string reportPath;    // --report FILE; empty for none
     int parallel = 1;          // --parallel N: units at once
+    std::string logFolder;     // --log-dir DIR: a log per unit; empty for none
 };
 
 // Updates the units, up to options.parallel at once (each on a thread of

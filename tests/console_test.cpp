@@ -993,8 +993,11 @@ TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
 {
     ASSERT_TRUE(start(std::vector<DeviceEmulatorOptions>(8)));
     const auto began = std::chrono::steady_clock::now();
-    const Outcome outcome =
-        ConsoleProcess(fleet({"--hosts", hostsFile(), "--parallel", "8", "--yes"}), {}, "1000,400").wait();
+    const std::string logs = (scratch.path() / "logs").string();
+    const Outcome outcome = ConsoleProcess(fleet({"--hosts", hostsFile(), "--parallel", "8", "--yes", "--log-dir",
+                                                  logs, "--trace"}),
+                                           {}, "1000,400")
+                                .wait();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     // One after another the settling waits alone would take 8 x 2 x 0.4 s.
@@ -1010,6 +1013,20 @@ TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
         EXPECT_EQ(unit->device->memory().bytes, imageMemory(image));
         for (const XportExchange& exchange : unit->xport->exchanges())
             exchanges.emplace_back(exchange.received, unit->address);
+        // Its own log: its lines timed, and its trace, no other unit's.
+        Strings named;
+        for (const auto& entry : std::filesystem::directory_iterator(logs))
+            if (entry.path().filename().string().rfind(unit->address + "_" + std::to_string(unit->device->port()) + "-", 0) == 0)
+                named.push_back(entry.path().string());
+        ASSERT_EQ(named.size(), 1u);
+        const std::string log = readFile(named.front());
+        EXPECT_THAT(log, ::testing::ContainsRegex("\n[0-9-]+ [0-9:]+\\.[0-9]+ Firmware update was complete\\.\n"));
+        EXPECT_THAT(log, HasSubstr("udp out " + unit->address + ":30718"));
+        EXPECT_EQ(log.find("] "), std::string::npos) << "no prefix in its own log";
+        for (const auto& other : units)
+            if (other != unit) {
+                EXPECT_THAT(log, Not(HasSubstr(other->address + ":")));
+            }
     }
     Strings reported = report();
     std::sort(reported.begin(), reported.end());
