@@ -199,6 +199,10 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", ""},
+    {"--retry", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--retry", v, &line->retryReport); }, ModeFleet, "",
+     "--retry REPORT\trun again the units a --report file shows as not\n"
+     "\tcomplete or skipped, reached as they were", ""},
     {"--log-dir", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--log-dir", v, &line->logFolder); }, ModeFleet, "",
      "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", ""},
@@ -285,12 +289,15 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
     const bool serialUnits = line->devices.size() > 1 || line->coms.size() > 1 ||
                              (serialPorts && line->ips.empty() && !given("--hosts") &&
                               (given("--report") || line->ifNewer));
-    if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
+    if (given("--retry") && (serialPorts || !line->ips.empty() || given("--hosts")))
+        return "--retry takes its units from the report: not with --ip, --hosts, --device or --com";
+    if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer ||
+        given("--retry")) {
         if (serialUnits && (!line->ips.empty() || given("--hosts") || line->network))
             return "KT-58CU units (--device, --com) and KT-58NET units (--ip, --hosts) go in fleets of their own";
         if (serialUnits && !line->devices.empty() && !line->coms.empty())
             return "a fleet of KT-58CU units takes --device or --com, not both";
-        if (!serialUnits && line->ips.empty() && !given("--hosts"))
+        if (!serialUnits && line->ips.empty() && !given("--hosts") && !given("--retry"))
             return "a fleet needs --ip ADDR or --hosts FILE";
         if (line->restoreXport)
             return "--restore-xport takes one --ip ADDR, not a fleet";

@@ -40,6 +40,7 @@ struct CommandLine {
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
     int parallel = 1;             // --parallel N: a fleet's units at once
     std::string logFolder;        // --log-dir DIR: a log per unit
+    std::string retryReport;      // --retry REPORT: the units it shows not complete
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y

@@ -13,6 +13,7 @@
 #include "cancel.h"
 #include "console_messages.h"
 #include "console_run.h"
+#include "fleet_retry.h"
 #include "fleet_run.h"
 #include "host_address.h"
 #include "image_diagnosis.h"
@@ -238,10 +239,18 @@ int fleetCommand(const CommandLine& line)
         return status;
     std::vector<FleetHost> hosts;
     std::string error;
-    if (line.serialFleet)
+    if (line.serialFleet) {
         hosts = serialUnits(line);
-    else if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error))
+    } else if (!line.retryReport.empty()) {
+        if (!readRetryUnits(line.retryReport, &hosts, &error))
+            return usageError(error);
+        if (hosts.empty()) {
+            sayLine(stderr, TextNothingToRetry, {line.retryReport});
+            return kExitComplete;
+        }
+    } else if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error)) {
         return usageError(error);
+    }
     if (const int status = prepareOutput(line, &setup))
         return status;
     if (!checkImageFirst(setup.ctx, setup.options, false))

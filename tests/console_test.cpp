@@ -1135,4 +1135,29 @@ TEST_F(ConsoleFleet, SideBySideOnATerminalEachUnitHasARow)
     }
 }
 
+TEST_F(ConsoleFleet, RetryRunsAgainOnlyTheUnitsTheReportShowsNotComplete)
+{
+    ASSERT_TRUE(start({{}, {}, {}}));
+    units[1]->device->stop();  // its XPort answers, its data port refuses
+    ASSERT_EQ(runConsole(fleet({"--hosts", hostsFile(), "--yes", "--parallel", "3"})).status, 1);
+    const std::string first = scratch.write("first.jsonl", readFile(reportFile)).string();
+    const Outcome retried = runConsole(fleet({"--retry", first, "--yes"}));
+    EXPECT_EQ(retried.status, 1) << retried.err;
+    EXPECT_THAT(retried.out, HasSubstr("Update 1 KT-58NET units to Ver 1.02? y\n"));
+    EXPECT_EQ(report(), (Strings{reportLine(*units[1], "", "", "failed before the erase", 1)}));
+    for (const size_t i : {0u, 2u}) {
+        EXPECT_EQ(units[i]->device->counters().connections, 1) << "left alone: " << units[i]->label();
+        EXPECT_EQ(units[i]->xport->exchanges().size(), 6u);
+    }
+    ASSERT_TRUE(units[1]->xport->sync(2s));
+    EXPECT_EQ(units[1]->xport->exchanges().size(), 12u) << "the refusing unit's XPort switched and put back again";
+    // A report whose units all ended well leaves everything alone.
+    const std::string allWell = scratch.write("well.jsonl", reportLine(*units[0], "1.00", "1.02", "complete", 0) +
+                                                                 ",\"seconds\":1.0}\n").string();
+    const Outcome nothing = runConsole({"--retry", allWell, "--yes", "--image", imageFile});
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.lastErrLine(), "kt5cufirm: " + allWell +
+                                         " shows every unit complete or skipped: nothing to run again");
+}
+
 } // namespace

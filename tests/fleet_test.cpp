@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fleet_report.h"
+#include "fleet_retry.h"
 #include "port_list.h"
 #include "test_support.h"
 
@@ -153,6 +154,44 @@ TEST(FleetSerialUnits, NamedByPortStableNameAndSerialNumber)
     EXPECT_THAT(reportLine(unit), HasSubstr("{\"port\":\"" + byId + "\",\"stable_name\":\"" + byId +
                                             "\",\"serial_number\":null,"));
     EXPECT_THAT(summaryTable({unit}), ::testing::StartsWith("Port "));
+}
+
+// --retry takes every unit not complete or skipped, as the report reached it.
+TEST(FleetRetry, TheUnitsNotCompleteAsTheyWereReached)
+{
+    std::vector<UnitReport> units(8);
+    const UnitResult results[] = {UnitResult::Complete,          UnitResult::Skipped,
+                                  UnitResult::FailedBeforeErase, UnitResult::ErasedIncomplete,
+                                  UnitResult::XportNotRestored,  UnitResult::NotAttempted,
+                                  UnitResult::Unchanged,         UnitResult::FailedBeforeErase};
+    std::string text;
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i].host = "unit-" + std::to_string(i);
+        units[i].address = i == 3 ? "" : "10.0.0." + std::to_string(i);
+        units[i].tcpPort = 10001 + static_cast<int>(i);
+        units[i].result = results[i];
+        text += reportLine(units[i]) + (i == 4 ? "\r\n\n" : "\n");
+    }
+    units[7].port = "COM3";
+    text += reportLine(units[7]) + "\n";
+    std::vector<FleetHost> hosts;
+    std::string error;
+    ASSERT_TRUE(retryUnitsOf(text, "r", &hosts, &error)) << error;
+    ASSERT_EQ(hosts.size(), 7u);
+    EXPECT_EQ(hosts[0].host, "10.0.0.2");
+    EXPECT_EQ(hosts[1].host, "unit-3") << "the name where no address was looked up";
+    EXPECT_EQ(hosts[1].tcpPort, 10004);
+    EXPECT_EQ(hosts[4].host, "10.0.0.6");
+    EXPECT_EQ(hosts[5].host, "10.0.0.7");
+    EXPECT_EQ(hosts[6].serialPort, "COM3");
+    EXPECT_EQ(hosts[6].com, 3);
+    for (const std::string bad : {"{\"host\":\"a\",\"tcp_port\":1}", "{\"result\":\"complete\"", "not json",
+                                  "{\"host\":\"a\",\"result\":\"complete\"}"}) {
+        SCOPED_TRACE(bad);
+        std::vector<FleetHost> none;
+        EXPECT_FALSE(retryUnitsOf("\n" + bad + "\n", "r", &none, &error));
+        EXPECT_EQ(error, "--retry r: line 2 is not a unit of a fleet's report");
+    }
 }
 
 } // namespace
