@@ -165,6 +165,23 @@ int runSingle(const CommandLine& line, RunSetup& setup)
     return finishRun(run.outcome, address);
 }
 
+// What the report file would overwrite: "hosts file", "image" or empty. The
+// files are compared by their identity (device and inode), not their names.
+std::string reportOverwritesInput(const CommandLine& line, const std::string& imagePath)
+{
+    const auto same = [&line](const std::string& path) {
+        std::error_code failed;
+        return !path.empty() &&
+               std::filesystem::equivalent(std::filesystem::path(line.reportFile), std::filesystem::path(path), failed) &&
+               !failed;
+    };
+    if (line.reportFile.empty())
+        return {};
+    if (same(line.hostsFile))
+        return "hosts file";
+    return same(imagePath) ? "image" : std::string();
+}
+
 // A KT-58CU fleet's units: one on each --device, or each --com's port.
 std::vector<FleetHost> serialUnits(const CommandLine& line)
 {
@@ -255,6 +272,8 @@ int fleetCommand(const CommandLine& line)
         return status;
     if (!checkImageFirst(setup.ctx, setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
+    if (const std::string input = reportOverwritesInput(line, setup.ctx->imagePath); !input.empty())
+        return usageError("--report " + line.reportFile + " is the " + input + ": the report would overwrite it");
     FleetOptions fleet;
     fleet.assumeYes = line.yes;
     fleet.onlyIfNewer = line.ifNewer;

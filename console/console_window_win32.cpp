@@ -96,3 +96,8 @@ void deliverHeldInterrupts()
 {
     // The console's handler runs on a thread of its own: nothing is held back.
 }
+
+void ignoreBrokenPipes()
+{
+    // Windows has no signal for it: a write to a closed pipe fails.
+}

@@ -72,6 +72,35 @@ bool resolveUnits(const std::vector<FleetHost>& hosts, std::vector<UnitReport>* 
     return true;
 }
 
+// Where a unit was given, for a message: "--ip NAME", "line N (NAME)", "--device PATH".
+std::string placeOf(const FleetHost& host)
+{
+    if (!host.serialPort.empty())
+        return (host.com > 0 ? "--com " + std::to_string(host.com) : "--device " + host.serialPort);
+    return host.line > 0 ? "line " + std::to_string(host.line) + " (" + host.host + ")" : "--ip " + host.host;
+}
+
+// No unit twice: one resolved address and TCP port, or one serial port, is
+// one unit however it is spelled. False (said as a usage error) otherwise.
+bool eachUnitOnce(const std::vector<FleetHost>& hosts, const std::vector<UnitReport>& units)
+{
+    for (size_t later = 1; later < units.size(); ++later) {
+        for (size_t first = 0; first < later; ++first) {
+            const UnitReport& a = units[first];
+            const UnitReport& b = units[later];
+            const bool same = a.port.empty() ? b.port.empty() && a.address == b.address && a.tcpPort == b.tcpPort
+                                             : !b.port.empty() && samePort(a.port, b.port);
+            if (!same)
+                continue;
+            const std::string unit = a.port.empty() ? a.address + ":" + std::to_string(a.tcpPort) : a.port;
+            std::fprintf(stderr, "kt5cufirm: %s and %s are one unit, %s: name each unit once\n",
+                         placeOf(hosts[first]).c_str(), placeOf(hosts[later]).c_str(), unit.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 // The image's version, read before anything is sent; false (with the error
 // shown) when the image cannot be used.
 bool readImage(UpdateContext* ctx, CommandView& view, std::string* version)
@@ -102,9 +131,11 @@ bool askForAll(UpdateContext* ctx, size_t units, bool serial, const FleetOptions
     askOptions.interactive = view.interactive;
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
+    // Nobody reads the output any more (a closed pipe): nothing is started.
     return readImage(ctx, asker, &imageVersion) &&
            asker.askConfirmation(consoleMessage(serial ? TextSerialFleetQuestion : TextFleetQuestion,
-                                                {std::to_string(units), imageVersion}));
+                                                {std::to_string(units), imageVersion})) &&
+           std::ferror(stdout) == 0;
 }
 
 // The record for one unit: fresh, with the fleet's shared choices applied.
@@ -335,19 +366,23 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
              const ConsoleOptions& view, TraceLog* trace)
 {
     startSocketLibrary(&ctx->wsaData);  // for the look-ups; each unit's run starts and ends its own use
+    ignoreBrokenPipes();
     std::vector<UnitReport> units;
     std::FILE* report = nullptr;
-    int status = resolveUnits(hosts, &units) ? kExitComplete : kExitUsage;
+    int status = resolveUnits(hosts, &units) && eachUnitOnce(hosts, units) ? kExitComplete : kExitUsage;
+    const bool serial = !hosts.empty() && !hosts.front().serialPort.empty();
+    if (status == kExitComplete && !askForAll(ctx, units.size(), serial, options, view)) {
+        say(consoleMessage(TextFleetNoneChanged));
+        status = kExitNotChanged;
+    }
+    // Only now, after the Yes: a declined fleet keeps an old report as it was.
     if (status == kExitComplete && !options.reportPath.empty()) {
         report = std::fopen(options.reportPath.c_str(), "w");
         if (report == nullptr) {
             std::fprintf(stderr, "kt5cufirm: --report %s: %s\n", options.reportPath.c_str(), std::strerror(errno));
+            say(consoleMessage(TextFleetNoneChanged));
             status = kExitUsage;
         }
-    }
-    if (status == kExitComplete && !askForAll(ctx, units.size(), !hosts.empty() && !hosts.front().serialPort.empty(), options, view)) {
-        say(consoleMessage(TextFleetNoneChanged));
-        status = kExitNotChanged;
     }
     if (status == kExitComplete)
         runUnits(ctx, &units, options, view, trace, report);

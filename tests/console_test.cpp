@@ -1160,4 +1160,52 @@ TEST_F(ConsoleFleet, RetryRunsAgainOnlyTheUnitsTheReportShowsNotComplete)
                                          " shows every unit complete or skipped: nothing to run again");
 }
 
+// Before any unit is touched: one unit named twice, a report that would
+// overwrite the hosts file or the image, a declined fleet (its old report
+// kept), an output nobody reads.
+TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
+{
+    ASSERT_TRUE(start({{}}));
+    const std::string port = std::to_string(units[0]->device->port());
+    const std::string spelled = scratch.write("spelled", "127.0.0.2:" + port + "\nlocalhost\nLOCALHOST:10001\n").string();
+    const std::string hosts = hostsFile();
+    const std::string oldReport = "{\"old\":1}\n";
+    struct Case {
+        const char* what;
+        Strings args;
+        int status;
+        std::string lastLine;
+    } cases[] = {
+        {"one unit three ways", {"--ip", "127.0.0.1", "--hosts", spelled, "--yes", "--image", imageFile}, 2,
+         "kt5cufirm: --ip 127.0.0.1 and line 2 (localhost) are one unit, 127.0.0.1:10001: name each unit once"},
+        {"the same address and port by --ip and a line", fleet({"--ip", "127.0.0.2", "--tcp-port", port, "--hosts", hosts, "--yes"}),
+         2, "kt5cufirm: --ip 127.0.0.2 and line 3 (127.0.0.2) are one unit, 127.0.0.2:" + port + ": name each unit once"},
+        {"the report is the hosts file", {"--hosts", hosts, "--report", (scratch.path() / "." / "hosts").string(), "--yes",
+                                          "--image", imageFile}, 2, ""},
+        {"the report is the image", {"--hosts", hosts, "--report", imageFile, "--yes", "--image", imageFile}, 2, ""},
+        {"declined", fleet({"--hosts", hosts}), 1, "kt5cufirm: no unit was changed."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(reportFile) << oldReport;
+        const Outcome outcome = runConsole(c.args);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        if (!c.lastLine.empty()) {
+            EXPECT_THAT(outcome.err, HasSubstr(c.lastLine + "\n"));
+        } else {
+            EXPECT_THAT(outcome.err, HasSubstr(": the report would overwrite it\n"));
+        }
+        EXPECT_EQ(readFile(reportFile), oldReport) << "the old report as it was";
+        EXPECT_EQ(readFile(hosts), "# the units\n\n" + units[0]->label() + "   # hall\n") << "the hosts file as it was";
+        EXPECT_EQ(readFile(imageFile), image);
+    }
+    // Standard output on a pipe nobody reads: the fleet ends at its question.
+    const Outcome unread = ConsoleProcess(fleet({"--hosts", hosts, "--yes"}), {}, "300,20", true).wait();
+    EXPECT_EQ(unread.status, 1) << unread.err;
+    EXPECT_EQ(unread.lastErrLine(), "kt5cufirm: no unit was changed.");
+    EXPECT_EQ(readFile(reportFile), oldReport);
+    EXPECT_EQ(units[0]->device->counters().connections, 0);
+    EXPECT_EQ(units[0]->xport->exchanges().size(), 0u);
+}
+
 } // namespace
