@@ -135,7 +135,7 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
      ""},
     {"-q,--quiet", OptionKind::Flag,
-     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
+     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns | ModeDiscover,
      "-q, --quiet\tshow only errors and the final line", "", ""},
     {"--check", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
@@ -173,7 +173,8 @@ const std::vector<OptionSpec> kOptionTable = {
      },
      ModeInfo, "-V, --version\tthe program's version", "", ""},
     {"--hosts", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
+     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); },
+     ModeFleet | ModeDiscover, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
      "\t'#' starts a comment; --tcp-port for those without one", ""},
     {"--if-newer", OptionKind::Flag,
@@ -181,7 +182,8 @@ const std::vector<OptionSpec> kOptionTable = {
      "--if-newer\tleave alone a unit whose device has the image's version\n"
      "\tor a newer one (after the identify and the quit)", ""},
     {"--report", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
+     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); },
+     ModeFleet | ModeDiscover, "",
      "--report FILE\tone JSON object a line per unit, written as each ends", ""},
     {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
      "--keep-going\tgo on after a unit that failed (the default)",
@@ -203,6 +205,21 @@ const std::vector<OptionSpec> kOptionTable = {
      [](const Values& v, CommandLine* line) { return takeFile("--retry", v, &line->retryReport); }, ModeFleet, "",
      "--retry REPORT\trun again the units a --report file shows as not\n"
      "\tcomplete or skipped, reached as they were", ""},
+    {"--discover", OptionKind::OptionalValues,
+     [](const Values& v, CommandLine* line) -> std::string {
+         line->discoverRanges = v;
+         line->action = CommandAction::Discover;
+         return {};
+     },
+     ModeDiscover,
+     "--discover [RANGE...]\tfind the XPorts that answer the query: by broadcast\n"
+     "\tand at each address of RANGE (192.168.1.0/24 or one\n"
+     "\taddress) or --hosts FILE; shows each one's address, reply\n"
+     "\ttime and byte 21 (-q: the addresses only; --report FILE:\n"
+     "\tJSON lines); changes nothing", "", ""},
+    {"--interface", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--interface", v, &line->interfaceName); },
+     ModeDiscover, "--interface NAME\t--discover broadcasts on this interface only", "", ""},
     {"--log-dir", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--log-dir", v, &line->logFolder); }, ModeFleet, "",
      "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", ""},
@@ -258,6 +275,9 @@ void declare(CLI::App& app, const OptionSpec& option, Typed* typed)
     case OptionKind::Values:
         app.add_option(option.names, typed->values)->allow_extra_args(false);
         break;
+    case OptionKind::OptionalValues:
+        app.add_option(option.names, typed->values)->expected(0, -1);
+        break;
     }
 }
 
@@ -289,6 +309,8 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
     const bool serialUnits = line->devices.size() > 1 || line->coms.size() > 1 ||
                              (serialPorts && line->ips.empty() && !given("--hosts") &&
                               (given("--report") || line->ifNewer));
+    if (line->action == CommandAction::Discover)
+        return {};
     if (given("--retry") && (serialPorts || !line->ips.empty() || given("--hosts")))
         return "--retry takes its units from the report: not with --ip, --hosts, --device or --com";
     if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer ||
@@ -328,6 +350,8 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
 unsigned runModes(const CommandLine& line)
 {
     switch (line.action) {
+    case CommandAction::Discover:
+        return ModeDiscover;
     case CommandAction::Fleet:
         return ModeFleet;
     case CommandAction::Restore:
@@ -354,7 +378,7 @@ void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
     const std::pair<OptionMode, const char*> kWhere[] = {
         {ModeSerial, "--method serial"},   {ModeNetwork, "--method network"},
         {ModeFleet, line->serialFleet ? "a fleet of KT-58CU units" : "a fleet of KT-58NET units"},
-        {ModeRestore, "--restore-xport"},
+        {ModeRestore, "--restore-xport"}, {ModeDiscover, "--discover"},
         {ModeCheck, "--check: nothing is erased"},
     };
     const unsigned modes = runModes(*line);

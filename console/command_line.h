@@ -17,6 +17,7 @@ enum class CommandAction {
     Check,      // --check: the image, and the device when one is named
     Restore,    // --restore-xport
     Fleet,      // several --ip, --device or --com, --hosts, --if-newer or --report: many units
+    Discover,   // --discover: the XPorts that answer the query
     ListPorts,  // --list-ports
     Help,       // --help, -h
     Version,    // --version, -V
@@ -41,6 +42,8 @@ struct CommandLine {
     int parallel = 1;             // --parallel N: a fleet's units at once
     std::string logFolder;        // --log-dir DIR: a log per unit
     std::string retryReport;      // --retry REPORT: the units it shows not complete
+    std::vector<std::string> discoverRanges; // --discover [RANGE...]
+    std::string interfaceName;    // --interface NAME
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     bool yes = false;             // --yes, -y
@@ -64,12 +67,14 @@ enum OptionMode : unsigned {
     ModeCheck = 1u << 4,    // --check (with either method)
     ModeList = 1u << 5,     // --list-ports
     ModeInfo = 1u << 6,     // --help, --version
+    ModeDiscover = 1u << 7, // --discover
 };
 
 enum class OptionKind {
     Flag,           // no value
     Value,          // one value
     OptionalValue,  // --opt or --opt=VALUE
+    OptionalValues, // --opt alone, or with the values that follow it
     Values,         // one value, given any number of times
 };
 

@@ -13,6 +13,7 @@
 #include "cancel.h"
 #include "console_messages.h"
 #include "console_run.h"
+#include "discover.h"
 #include "fleet_retry.h"
 #include "fleet_run.h"
 #include "host_address.h"
@@ -288,6 +289,20 @@ int fleetCommand(const CommandLine& line)
             return usageError("--log-dir " + line.logFolder + ": " + made.message());
     }
     return runFleet(setup.ctx, hosts, fleet, setup.options, setup.trace.get());
+}
+
+int discoverCommand(const CommandLine& line)
+{
+    applyTestWaits();
+    for (const std::string& warning : line.warnings)
+        sayLine(stderr, TextWarning, {warning});
+    DiscoverOptions options;
+    options.ranges = line.discoverRanges;
+    options.hostsFile = line.hostsFile;
+    options.interfaceName = line.interfaceName;
+    options.quiet = line.quiet;
+    options.reportPath = line.reportFile;
+    return runDiscovery(options);
 }
 
 int listPortsCommand()

@@ -1208,4 +1208,50 @@ TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
     EXPECT_EQ(units[0]->xport->exchanges().size(), 0u);
 }
 
+// --discover over a range: the XPorts that answer the query with its length,
+// each one's byte 21 read and nothing put; a silent address and a device
+// answering with another length are left out.
+TEST_F(ConsoleFleet, DiscoverFindsTheXportsOfARangeAndChangesNothing)
+{
+    ASSERT_TRUE(start({{}, {}, {}}));
+    units[1]->xport.reset();
+    XportEmulatorOptions switched;
+    switched.address = units[1]->address;
+    switched.record = defaultXportRecord(8);
+    units[1]->xport = std::make_unique<XportEmulator>(switched);
+    ASSERT_TRUE(units[1]->xport->start());
+    units[2]->xport.reset();
+    XportEmulatorOptions other;
+    other.address = units[2]->address;
+    other.queryReplyLength = 32;
+    units[2]->xport = std::make_unique<XportEmulator>(other);
+    ASSERT_TRUE(units[2]->xport->start());
+    const std::string discovered = (scratch.path() / "found.jsonl").string();
+    const Outcome table = runConsole({"--discover", "127.0.0.0/28", "--report", discovered});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_THAT(table.out, StartsWith("Address          Reply     Byte 21\n127.0.0.2 "));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("\n127\\.0\\.0\\.2 +[0-9]+ ms  2\n"));
+    EXPECT_THAT(table.out, HasSubstr(" ms  8  possibly left switched by an interrupted update: kt5cufirm "
+                                     "--restore-xport --ip 127.0.0.3 (if this machine kept its record)\n"));
+    EXPECT_THAT(table.out, Not(HasSubstr("127.0.0.4")));
+    const Strings lines = linesStartingWith(readFile(discovered), "{");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[1], ::testing::MatchesRegex("\\{\"address\":\"127\\.0\\.0\\.3\",\"reply_ms\":[0-9.]+,"
+                                                  "\"byte21\":8,\"left_switched\":true\\}"));
+    const Outcome quiet = runConsole({"--discover", "127.0.0.2", "127.0.0.3", "127.0.0.9", "-q"});
+    EXPECT_EQ(quiet.out, "127.0.0.2\n127.0.0.3\n");
+    const Outcome silent = runConsole({"--discover", "127.0.0.9"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.lastErrLine(), "kt5cufirm: no XPort answered the query");
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->address);
+        for (const XportExchange& exchange : unit->xport->exchanges())
+            EXPECT_THAT(exchange.request, ::testing::AnyOf(::testing::ElementsAre(0, 0, 0, 0xF6),
+                                                           ::testing::ElementsAre(0, 0, 0, 0xF8)))
+                << "a query or a get-setup, never a put";
+    }
+    EXPECT_EQ(units[0]->xport->record()[21], 2);
+    EXPECT_EQ(units[1]->xport->record()[21], 8);
+}
+
 } // namespace
