@@ -207,7 +207,10 @@ const std::vector<OptionSpec> kOptionTable = {
      "\tcomplete or skipped, reached as they were", ""},
     {"--discover", OptionKind::OptionalValues,
      [](const Values& v, CommandLine* line) -> std::string {
-         line->discoverRanges = v;
+         // Given alone, the option's values hold one empty text.
+         for (const std::string& range : v)
+             if (!range.empty())
+                 line->discoverRanges.push_back(range);
          line->action = CommandAction::Discover;
          return {};
      },
