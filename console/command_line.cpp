@@ -12,8 +12,11 @@ constexpr const char* kUsage =
     "                 [--check] [--trace[=FILE]]\n"
     "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
     "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
-    "                 [-y] [-q] [--trace[=FILE]]\n"
+    "                 [-y] [-q] [--trace[=FILE]] [--parallel N] [--log-dir DIR]\n"
+    "       kt5cufirm --device PATH --device PATH... (or --com N --com N...) [fleet options]\n"
+    "       kt5cufirm --retry REPORT [fleet options]\n"
     "       kt5cufirm --restore-xport --ip ADDR\n"
+    "       kt5cufirm --discover [RANGE...] [--hosts FILE] [--interface NAME] [-q] [--report FILE]\n"
     "       kt5cufirm --list-ports | --help | --version\n";
 
 constexpr const char* kHelpHead =
