@@ -67,6 +67,9 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     }
     hooks.settle = ConsoleView::settleHook;
     hooks.settleContext = &view;
+    // Progress steps go straight to the view, which keeps the latest count.
+    hooks.progressStep = ConsoleView::progressHook;
+    hooks.progressContext = &view;
     ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view);
     ctx->hooks = nullptr;

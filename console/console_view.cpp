@@ -250,6 +250,11 @@ void ConsoleView::resetProgress()
     reported_ = 0;
 }
 
+void ConsoleView::progressHook(void* view, uint32_t bytes)
+{
+    static_cast<ConsoleView*>(view)->stepProgress(bytes);
+}
+
 void ConsoleView::settleHook(void* view, int milliseconds)
 {
     static_cast<ConsoleView*>(view)->showSettling(milliseconds);

@@ -60,6 +60,8 @@ public:
     // terminal, one line elsewhere). For a run's hooks: settle = settleHook, settleContext = &view.
     void showSettling(int milliseconds);
     static void settleHook(void* view, int milliseconds);
+    // Any thread: a progress step, for a run's hooks (progressStep = progressHook).
+    static void progressHook(void* view, uint32_t bytes);
 
     // A line of the console's own on standard error, with the line prefix.
     void sayOnError(const std::string& text);
