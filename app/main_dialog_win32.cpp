@@ -7,12 +7,17 @@
 
 #include "command_channel.h"
 #include "command_channel_win32.h"
+#include "com_ports.h"
 #include "command_view.h"
+#include "kept_setup.h"
 #include "panel_input.h"
 #include "protocol_waits.h"
+#include "run_hooks.h"
 #include "sockets.h"
+#include "start_checks.h"
 #include "texts.h"
 #include "update_sequence.h"
+#include "worker_thread.h"
 
 HINSTANCE instanceHandle = nullptr;
 HWND comPanel = nullptr;
@@ -79,6 +84,32 @@ HWND createPanel(HWND window, int templateId, DLGPROC procedure)
     return panel;
 }
 
+// The COM field as it stands, as when it is left: the port number, and the
+// text shown as the list shows it when it was not.
+void takeComField(HWND panel)
+{
+    char text[16] = {};
+    GetDlgItemTextA(panel, IdComPort, text, sizeof text);
+    const ComChoice choice = comPortFromText(text);
+    updateContext.comPort = choice.port;
+    if (!choice.keepText) {
+        wsprintfA(text, "COM%d", choice.port);
+        SetDlgItemTextA(panel, IdComPort, text);
+    }
+}
+
+// The address or the port field as it stands, as when it is left.
+void takeLanField(HWND panel, int id)
+{
+    if (id == IdIpAddress) {
+        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
+    } else {
+        char text[10] = {};
+        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
+        updateContext.tcpPort = tcpPortFromText(text);
+    }
+}
+
 INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
 {
     if (message == WM_INITDIALOG) {
@@ -87,6 +118,12 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
             wsprintfA(name, "COM%d", i + 1);
             SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, i, reinterpret_cast<LPARAM>(name));
         }
+        // After them, the ports above 9 that exist on this machine.
+        int position = 9;
+        for (const int32_t port : comPortsAboveNine()) {
+            wsprintfA(name, "COM%d", static_cast<int>(port));
+            SendDlgItemMessageA(panel, IdComPort, CB_INSERTSTRING, position++, reinterpret_cast<LPARAM>(name));
+        }
         SendDlgItemMessageA(panel, IdComPort, CB_SETCURSEL, 0, 0);
         updateContext.comPort = 1;
         return TRUE;
@@ -94,16 +131,16 @@ INT_PTR CALLBACK comPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     if (message != WM_COMMAND || LOWORD(wParam) != IdComPort)
         return FALSE;
     if (HIWORD(wParam) == CBN_SELCHANGE) {
-        updateContext.comPort = static_cast<int32_t>(SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0)) + 1;
+        // The entry's own number: past COM9 the positions skip the ports that do not exist.
+        const LRESULT position = SendDlgItemMessageA(panel, IdComPort, CB_GETCURSEL, 0, 0);
+        char entry[16] = {};
+        if (position >= 0 && SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXTLEN, position, 0) < 16)
+            SendDlgItemMessageA(panel, IdComPort, CB_GETLBTEXT, position, reinterpret_cast<LPARAM>(entry));
+        updateContext.comPort = comPortFromText(entry).port;
         return TRUE;
     }
     if (HIWORD(wParam) == CBN_KILLFOCUS) {
-        char text[16] = {};
-        GetDlgItemTextA(panel, IdComPort, text, sizeof text);
-        const ComChoice choice = comPortFromText(text);
-        updateContext.comPort = choice.port;
-        if (!choice.keepText)
-            SetDlgItemTextA(panel, IdComPort, "COM1");
+        takeComField(panel);
         return TRUE;
     }
     return FALSE;
@@ -119,17 +156,10 @@ INT_PTR CALLBACK lanPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
     }
     if (message != WM_COMMAND || HIWORD(wParam) != EN_KILLFOCUS)
         return FALSE;
-    if (LOWORD(wParam) == IdIpAddress) {
-        GetDlgItemTextA(panel, IdIpAddress, updateContext.ipText, sizeof updateContext.ipText);
-        return TRUE;
-    }
-    if (LOWORD(wParam) == IdTcpPort) {
-        char text[10] = {};
-        GetDlgItemTextA(panel, IdTcpPort, text, sizeof text);
-        updateContext.tcpPort = tcpPortFromText(text);
-        return TRUE;
-    }
-    return FALSE;
+    if (LOWORD(wParam) != IdIpAddress && LOWORD(wParam) != IdTcpPort)
+        return FALSE;
+    takeLanField(panel, LOWORD(wParam));
+    return TRUE;
 }
 
 // The error box the window thread shows itself, without the command channel.
@@ -137,6 +167,32 @@ void showErrorFromWindow(HWND window)
 {
     MessageBoxA(window, errorMessage(updateContext, 0).c_str(), loadText(TextErrorCaption).c_str(),
                 MB_ICONERROR | MB_OK);
+}
+
+// The XPort's true setup, kept as the console keeps it, in the same file;
+// a switch that fails is left for the next run to put back, as before.
+KeptSetup keptSetup(false);
+RunHooks keeperHooks;
+
+// A network run holds its address from Start to its final line. A kept
+// record that cannot be used, or another run on the address, refuses the
+// run before anything is sent, with the XPort's error box.
+bool holdXportAddress(HWND window)
+{
+    updateContext.hooks = nullptr;
+    if (updateContext.method != Network || updateContext.ipText[0] == '\0' || updateContext.tcpPort == 0)
+        return true;  // the start's own refusals come first
+    const KeptSetupFound found = keptSetup.open(updateContext.ipText);
+    if (found != KeptSetupFound::None && found != KeptSetupFound::Kept) {
+        keptSetup.close();
+        updateContext.errorCode = ErrXportChange;
+        showErrorFromWindow(window);
+        return false;
+    }
+    keeperHooks.keeper = keptSetup.keeper();
+    keeperHooks.keeperContext = &keptSetup;
+    updateContext.hooks = &keeperHooks;
+    return true;
 }
 
 // Shortened test waits are never silent: the title says so.
@@ -184,6 +240,31 @@ void changeMethod(HWND window)
     ShowWindow(network ? lanPanel : comPanel, SW_SHOW);
 }
 
+// Start: the fields as they stand (Enter leaves the focus where it is), then
+// the checks that come before anything is sent, then the run.
+void startPressed(HWND window)
+{
+    for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
+        SetDlgItemTextA(window, id, "");
+    takeComField(comPanel);
+    takeLanField(lanPanel, IdIpAddress);
+    takeLanField(lanPanel, IdTcpPort);
+    // While a run is under way Start does nothing: its image is the run's.
+    if (workerRunning(&updateContext))
+        return;
+    // Without its own event no run could wait for the user's answer.
+    if (updateContext.run.commandDone == nullptr) {
+        updateContext.errorCode = ErrCommandChannel;
+        showErrorFromWindow(window);
+    } else if (startChecksPass(window, &updateContext) && holdXportAddress(window)) {
+        const int started = startUpdate(window, &updateContext);
+        if (started != 1)
+            keptSetup.close();
+        if (started == kStartRefused)
+            showErrorFromWindow(window);
+    }
+}
+
 // Exit and Close end the program, but never under a running update.
 void exitProgram(HWND window)
 {
@@ -201,15 +282,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IdStart:
-            for (int id : {IdStatus, IdDeviceVersion, IdImageVersion})
-                SetDlgItemTextA(window, id, "");
-            // Without its own event no run could wait for the user's answer.
-            if (updateContext.run.commandDone == nullptr) {
-                updateContext.errorCode = ErrCommandChannel;
-                showErrorFromWindow(window);
-            } else if (startUpdate(window, &updateContext) == kStartRefused) {
-                showErrorFromWindow(window);
-            }
+            startPressed(window);
             return TRUE;
         case IdExit:
             exitProgram(window);
@@ -227,7 +300,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     case kUpdateCommandMessage: {
         DialogView view(window);
-        return handleUpdateCommand(window, view, &updateContext, wParam, lParam);
+        const INT_PTR handled = handleUpdateCommand(window, view, &updateContext, wParam, lParam);
+        if ((wParam & 0xFFFF) == CmdFinished)
+            keptSetup.close();  // the restore is done: the address is free
+        return handled;
     }
     default:
         return FALSE;

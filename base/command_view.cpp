@@ -8,15 +8,30 @@ void showError(CommandView& view, const UpdateContext& ctx, int number)
     view.showErrorFor(loadText(TextErrorCaption), errorMessage(ctx, number), ctx, number);
 }
 
+void CommandView::showStatusOf(const UpdateContext& ctx)
+{
+    showStatusText(statusText(ctx));
+}
+
+void CommandView::showResultOf(const UpdateContext& ctx)
+{
+    showStatusText(resultText(ctx));
+}
+
+bool CommandView::askConfirmationOf(const UpdateContext& ctx)
+{
+    return askConfirmation(confirmationText(ctx));
+}
+
 bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intptr_t argument)
 {
     const uint32_t low16 = static_cast<uint32_t>(argument) & 0xFFFFu;
     switch (code & 0xFFFFu) {
     case CmdConfirm:
-        ctx->statusCode = view.askConfirmation(confirmationText(*ctx)) ? StConfirmed : StDeclined;
+        ctx->statusCode = view.askConfirmationOf(*ctx) ? StConfirmed : StDeclined;
         return true;
     case CmdStatus:
-        view.showStatusText(statusText(*ctx));
+        view.showStatusOf(*ctx);
         return true;
     case CmdDeviceVersion:
         view.showDeviceVersion(versionText(ctx->deviceVersion[kDeviceVersionMajor],
@@ -39,7 +54,7 @@ bool carryOutCommand(CommandView& view, UpdateContext* ctx, uintptr_t code, intp
         view.resetProgress();
         return true;
     case CmdResult:
-        view.showStatusText(resultText(*ctx));
+        view.showResultOf(*ctx);
         return true;
     case CmdError:
         showError(view, *ctx, static_cast<int>(argument));

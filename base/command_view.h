@@ -27,6 +27,11 @@ public:
     {
         showErrorBox(caption, message);
     }
+    // The status line, the result line and the question from the record; a
+    // view with words of its own overrides these, the dialog keeps the table's.
+    virtual void showStatusOf(const UpdateContext& ctx);
+    virtual void showResultOf(const UpdateContext& ctx);
+    virtual bool askConfirmationOf(const UpdateContext& ctx);
     virtual void enableControls(bool enable) = 0;
     // Range 0..maximum and position 0.
     virtual void setProgressRange(uint32_t maximum) = 0;

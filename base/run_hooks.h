@@ -15,15 +15,16 @@ struct UpdateContext;
 using XportSettleHook = void (*)(void* context, int milliseconds);
 
 // A front end's keeper of the XPort's true setup across runs, so that a run
-// killed after the switch loses nothing.
+// killed after the switch loses nothing. Its functions get the run's
+// RunHooks::keeperContext.
 struct XportSetupKeeper {
     // Called with the setup as read before the switch's put. Keeps it, unless
     // a record kept by an interrupted run is there already; *originalByte is
     // then the byte 21 to put back (the kept record's, else the record's own).
     // 0 when the record cannot be kept: the switch stops, nothing changed.
-    int (*keep)(const UpdateContext* ctx, const uint8_t* setup, uint8_t* originalByte);
+    int (*keep)(void* context, const uint8_t* setup, uint8_t* originalByte);
     // Called after a restore whose read-back was right.
-    void (*forget)(const UpdateContext* ctx);
+    void (*forget)(void* context);
     // 1: a switch that failed once its put was out is put back in the same
     // run, since the put may have taken effect. Without a keeper it is not.
     int restoreFailedSwitch;
@@ -37,6 +38,6 @@ using ProgressStepHook = void (*)(void* context, uint32_t bytes);
 struct RunHooks {
     TraceHook trace = nullptr;          void* traceContext = nullptr;
     XportSettleHook settle = nullptr;   void* settleContext = nullptr;
-    const XportSetupKeeper* keeper = nullptr;
+    const XportSetupKeeper* keeper = nullptr; void* keeperContext = nullptr;
     ProgressStepHook progressStep = nullptr;  void* progressContext = nullptr;
 };

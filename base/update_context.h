@@ -65,6 +65,38 @@ struct XportRecords {
     uint8_t setupAfterRestore[kSetupRecordSize];
 };
 
+// The device exchange a run is in, for RunFacts::step.
+enum ExchangeStep : int32_t {
+    StepNone = 0,
+    StepIdentify = 1,
+    StepEnter = 2,
+    StepRecord = 3,
+    StepVerify = 4,
+    StepQuit = 5,
+};
+
+// What a run's exchanges met, so that a front end can say why a step failed:
+// filled on the worker thread by the protocol, the links and the XPort's
+// channel, read by the window while it carries out a command of the worker.
+struct RunFacts {
+    int32_t step;              // ExchangeStep of the last device exchange
+    int32_t record;            // the record in flight, from 1; 0 before the first
+    int32_t line;              // its line in the image file
+    uint32_t address;          // its load address, the extended bases applied
+    uint32_t dataBytes;        // data bytes of the records acknowledged so far
+    uint32_t lineBytes;        // bytes of the records sent so far, as they went on the link
+    uint8_t expected[4];       // what the reply must start with
+    int32_t expectedLength;
+    uint8_t reply[8];          // the first bytes that came instead
+    int32_t replyLength;       // how many bytes came
+    int32_t waitMs;            // the receive's longest wait
+    int32_t linkError;         // the system's error number of a failed send or receive; 0 none
+    int32_t linkClosed;        // 1: the peer closed the connection or the line hung up
+    int32_t cancelled;         // 1: a cancel ended the write between records
+    int32_t xportReplyLength;  // the XPort's last reply: its bytes; -1 when the channel failed
+    int32_t xportSwitched;     // 1 once the XPort acknowledged the switch's put
+};
+
 // What the layers keep of one run, so that two runs, each with its own
 // record and its own window, can share a process.
 struct RunState {
@@ -73,6 +105,7 @@ struct RunState {
     int32_t finalLineHandled;   // 1 once the window handled the final line (window thread)
     EventHandle commandDone;    // the command channel's done event (Win32); null when none
     ThreadHandle workerThread;  // the run's worker; null when none
+    RunFacts facts;             // what the exchanges met (cleared as a run starts)
 };
 
 struct UpdateContext {

@@ -1,8 +1,8 @@
 # What `cpack` puts into the packages, named with the project's version:
-# Windows: a zip with KT5CUfirm.exe, the console program kt5cufirm.exe, the
-# README and the licence. Linux: a .tar.gz and a .deb with the console program,
-# kt58sim and kt58mkimage, and the console program's man page once
-# console/kt5cufirm.1 exists.
+# Windows: a zip with KT5CUfirm.exe, the console program kt5cufirm-cli.exe, a
+# README.txt for Windows users (CR LF line ends) and the licence. Linux: a
+# .tar.gz and a .deb with the console program, kt58sim and kt58mkimage, the
+# three programs' man pages and the console program's bash and zsh completions.
 set(CPACK_PACKAGE_NAME KT5CUfirm)
 set(CPACK_PACKAGE_VENDOR "the KT5CUfirm developers")
 set(CPACK_PACKAGE_CONTACT "the KT5CUfirm developers")
@@ -13,7 +13,9 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 if(WIN32)
   install(TARGETS KT5CUfirm kt5cufirm RUNTIME DESTINATION .)
-  install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
+  configure_file(${CMAKE_SOURCE_DIR}/res/README-windows.txt.in ${CMAKE_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README.txt ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
 else()
@@ -22,15 +24,26 @@ else()
   set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/kt5cufirm)
   install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
   install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${doc_dir} RENAME copyright)
-  # The man page, compressed as Debian keeps them, when the source has one.
-  set(man_page ${CMAKE_SOURCE_DIR}/console/kt5cufirm.1)
-  if(EXISTS ${man_page})
-    add_custom_command(OUTPUT kt5cufirm.1.gz
-      COMMAND gzip -9nc ${man_page} > kt5cufirm.1.gz
-      DEPENDS ${man_page})
-    add_custom_target(kt5cufirm_man ALL DEPENDS kt5cufirm.1.gz)
-    install(FILES ${CMAKE_BINARY_DIR}/kt5cufirm.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  endif()
+  # The man pages, compressed as Debian keeps them.
+  set(man_pages)
+  foreach(page console/kt5cufirm.1 sim/kt58sim.1 sim/kt58mkimage.1)
+    get_filename_component(name ${page} NAME)
+    add_custom_command(OUTPUT ${name}.gz
+      COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/${page} > ${name}.gz
+      DEPENDS ${CMAKE_SOURCE_DIR}/${page})
+    list(APPEND man_pages ${CMAKE_BINARY_DIR}/${name}.gz)
+  endforeach()
+  add_custom_target(kt5cufirm_man ALL DEPENDS ${man_pages})
+  install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The completions, made from the option table.
+  add_custom_command(OUTPUT completions/kt5cufirm completions/_kt5cufirm
+    COMMAND ${CMAKE_COMMAND} -E make_directory completions
+    COMMAND kt5cufirm-completions bash > completions/kt5cufirm
+    COMMAND kt5cufirm-completions zsh > completions/_kt5cufirm
+    DEPENDS kt5cufirm-completions)
+  add_custom_target(kt5cufirm_completions ALL DEPENDS completions/kt5cufirm completions/_kt5cufirm)
+  install(FILES ${CMAKE_BINARY_DIR}/completions/kt5cufirm DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES ${CMAKE_BINARY_DIR}/completions/_kt5cufirm DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
   set(CPACK_GENERATOR "TGZ;DEB")
   set(CPACK_SYSTEM_NAME Linux-${CMAKE_SYSTEM_PROCESSOR})
   set(CPACK_DEBIAN_PACKAGE_NAME kt5cufirm)

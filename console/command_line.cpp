@@ -1,23 +1,36 @@
 #include "command_line.h"
 
+#include <algorithm>
+
 #include <CLI/CLI.hpp>
 
+#include <cctype>
+
 #include "host_address.h"
+#include "option_help.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: kt5cufirm [--method serial|network] [--com N] [--device PATH]\n"
-    "                 [--ip ADDR] [--tcp-port N] [--image PATH] [-y] [-q]\n"
-    "                 [--check] [--trace[=FILE]]\n"
-    "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
-    "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
-    "                 [-y] [-q] [--trace[=FILE]] [--parallel N] [--log-dir DIR]\n"
-    "       kt5cufirm --device PATH --device PATH... (or --com N --com N...) [fleet options]\n"
-    "       kt5cufirm --retry REPORT [fleet options]\n"
-    "       kt5cufirm --restore-xport --ip ADDR\n"
-    "       kt5cufirm --discover [RANGE...] [--hosts FILE] [--interface NAME] [-q] [--report FILE]\n"
-    "       kt5cufirm --list-ports | --help | --version\n";
+// The usage lines; the device's value as the platform names a serial port.
+std::string usageLines()
+{
+    const std::string device = platformHelp().deviceValue;
+    return "Usage: kt5cufirm (--device " + device + " | --com N) [--image PATH] [-y] [-q] [-v]\n"
+           "                 [--check] [--trace[=FILE]]\n"
+           "       kt5cufirm --ip ADDR [--tcp-port N] [--image PATH] [-y] [-q] [-v] [--check]\n"
+           "                 [--trace[=FILE]]\n"
+           "       (and with an update or a check: [--expect-sha256 HEX])\n"
+           "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
+           "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
+           "                 [-y] [-q] [-v] [--trace[=FILE]] [--parallel N] [--log-dir DIR]\n"
+           "       kt5cufirm --device " + device + " --device " + device +
+           "... (or --com N --com N...) [fleet options]\n"
+           "       kt5cufirm --retry REPORT [fleet options]\n"
+           "       kt5cufirm --check [--image PATH]\n"
+           "       kt5cufirm --restore-xport --ip ADDR\n"
+           "       kt5cufirm --discover [RANGE...] [--hosts FILE] [--interface NAME] [-q] [--report FILE]\n"
+           "       kt5cufirm --list-ports | --help | --version\n";
+}
 
 constexpr const char* kHelpHead =
     "Replaces the firmware of a KT-58 interface with the image kt58netcu.hex.\n"
@@ -26,28 +39,63 @@ constexpr const char* kHelpHead =
 
 constexpr const char* kFleetHead = "\nMany KT-58NET units, one after another (a fleet):\n";
 
-constexpr const char* kHelpTail =
+constexpr const char* kHelpMiddle =
     "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
     "lines with [ADDR] and ends with a summary table on standard output.\n"
     "\n"
     "The image is checked before any device or XPort is touched. Progress goes to\n"
     "standard error: a bar on a terminal, else a line at every 10 %.\n"
-    "Without a terminal and without --yes the answer is No and nothing is erased.\n"
-    "Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops after the current record and puts the\n"
-    "XPort's setup back first; a third one ends the program at once.\n"
+    "--ip means a KT-58NET, --device or --com a KT-58CU; --method may say the same.\n"
+    "A run that would ask before the erase needs a terminal to ask on, else --yes.\n";
+
+constexpr const char* kHelpTail =
     "\n"
     "Exit status:\n"
     "  0  the update was complete, and a switched XPort was put back (--check: the\n"
     "     image, and the device when given, were checked)\n"
     "  1  the device was not changed: refused, declined, cancelled or failed\n"
-    "     before the erase (also a bad image)\n"
-    "  2  usage error (nothing was sent)\n"
+    "     before the erase (also a bad image, or another run on the same XPort)\n"
+    "  2  usage error, also a run that would ask with no terminal to ask on\n"
+    "     and no --yes (nothing was sent)\n"
     "  3  the device was erased but not completely written and verified:\n"
     "     run the update again\n"
-    "  4  the XPort's setup could not be put back (before 0, 1 and 3):\n"
+    "  4  the XPort's setup could not be put back (before 0, 1 and 3), or a kept\n"
+    "     setup cannot be used (then nothing was sent; the message says what to do):\n"
     "     run kt5cufirm --restore-xport --ip ADDR\n"
     "A fleet exits with the worst of its units' statuses in the order 4, 3, 1, 0;\n"
     "a unit skipped by --if-newer counts 0, one not attempted 1.\n";
+
+constexpr const char* kHelpHeadJapanese =
+    "KT-58 インターフェースのファームウェアをファームウェアファイル kt58netcu.hex で置き換えます。\n"
+    "オプションの値は --opt VALUE または --opt=VALUE で指定します。\n"
+    "\n";
+
+constexpr const char* kFleetHeadJapanese = "\n複数の KT-58NET を順に更新する（フリート）:\n";
+
+constexpr const char* kHelpMiddleJapanese =
+    "フリートは一覧全体について一度だけ確認し（--yes がなければ）、各台の行の先頭に\n"
+    "[ADDR] を付け、最後に標準出力に一覧表を出します。\n"
+    "\n"
+    "ファームウェアファイルはデバイスや XPort に触れる前に検査します。進捗は標準エラー\n"
+    "出力に出ます。端末ではバー、それ以外では 10 % ごとに 1 行です。\n"
+    "--ip は KT-58NET、--device と --com は KT-58CU を意味します。--method は同じ意味を\n"
+    "重ねて指定できます。消去の前に確認する実行には、確認できる端末か --yes が必要です。\n";
+
+constexpr const char* kHelpTailJapanese =
+    "\n"
+    "終了ステータス:\n"
+    "  0  アップデートが完了し、切り替えた XPort を元に戻した（--check: ファーム\n"
+    "     ウェアファイルと、指定があればデバイスを確認した）\n"
+    "  1  デバイスは変更されていない: 拒否、中止、中断、または消去前の失敗\n"
+    "     （不正なファームウェアファイル、同じ XPort を処理中の別の実行を含む）\n"
+    "  2  使い方の誤り。確認できる端末も --yes もない実行も含む（何も送信していない）\n"
+    "  3  デバイスは消去されたが、書き込みと確認が完了していない:\n"
+    "     もう一度アップデートを実行する\n"
+    "  4  XPort の設定を元に戻せなかった（0、1、3 より優先）、または保存された設定を\n"
+    "     使用できない（このときは何も送信していない。メッセージに対処を示す）:\n"
+    "     kt5cufirm --restore-xport --ip ADDR を実行する\n"
+    "フリートの終了ステータスは各台のうち最も悪いもの（4、3、1、0 の順）です。\n"
+    "--if-newer で飛ばした台は 0、試みなかった台は 1 と数えます。\n";
 
 constexpr unsigned kOneDevice = ModeSerial | ModeNetwork | ModeCheck;
 constexpr unsigned kRuns = kOneDevice | ModeFleet | ModeRestore;
@@ -79,8 +127,10 @@ const std::vector<OptionSpec> kOptionTable = {
          line->network = v.front() == "network";
          return {};
      },
-     kRuns, "--method serial\tKT-58CU on a serial port (the default)\n"
-            "--method network\tKT-58NET behind its XPort, over TCP", "", ""},
+     kRuns, "--method serial\tKT-58CU on a serial port (what --device and --com mean)\n"
+            "--method network\tKT-58NET behind its XPort, over TCP (what --ip means)", "", "",
+     "--method serial\tシリアルポートの KT-58CU（--device と --com の意味）\n"
+     "--method network\tXPort の先の KT-58NET、TCP 経由（--ip の意味）", ""},
     {"--com", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& text : v) {
@@ -93,8 +143,9 @@ const std::vector<OptionSpec> kOptionTable = {
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck | ModeFleet, "--com N\tserial port COM N (on Linux /dev/ttyS<N-1>); default 1",
-     "--com N, --device PATH\tgiven more than once: one KT-58CU unit on each port", ""},
+     ModeSerial | ModeCheck | ModeFleet, platformHelp().comHelp,
+     "--com N, --device PATH\tgiven more than once: one KT-58CU unit on each port", "",
+     platformHelp().comHelpJapanese, "--com N, --device PATH\t複数回指定: ポートごとに KT-58CU を 1 台", ModeSerial},
     {"--device", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& path : v)
@@ -104,9 +155,8 @@ const std::vector<OptionSpec> kOptionTable = {
          line->device = v.front();
          return {};
      },
-     ModeSerial | ModeCheck | ModeFleet,
-     "--device PATH\tserial device to use instead, e.g. a USB adapter's stable\n"
-     "\tname /dev/serial/by-id/usb-...-if00-port0 (see --list-ports)", "", ""},
+     ModeSerial | ModeCheck | ModeFleet, platformHelp().deviceHelp, "", "", platformHelp().deviceHelpJapanese, "",
+     ModeSerial},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -119,7 +169,9 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeNetwork | ModeFleet | ModeRestore | ModeCheck,
      "--ip ADDR\tthe device's IPv4 address or host name (network),\n"
      "\te.g. 192.168.0.50; a name is resolved once, before the run",
-     "--ip ADDR\tgiven more than once: one unit each", ""},
+     "--ip ADDR\tgiven more than once: one unit each", "",
+     "--ip ADDR\tデバイスの IPv4 アドレスまたはホスト名（ネットワーク）。\n"
+     "\t例 192.168.0.50。名前は実行前に一度だけ解決します", "--ip ADDR\t複数回指定: それぞれ 1 台", ModeNetwork},
     {"--tcp-port", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, 65535);
@@ -129,22 +181,44 @@ const std::vector<OptionSpec> kOptionTable = {
          return {};
      },
      ModeNetwork | ModeFleet | ModeCheck, "--tcp-port N\tthe XPort's data port (network); default " + std::to_string(kDefaultTcpPort),
-     "", ""},
+     "", "",
+     "--tcp-port N\tXPort のデータポート（ネットワーク）。既定は " + std::to_string(kDefaultTcpPort), ""},
     {"--image", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--image", v, &line->image); },
-     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", ""},
+     kOneDevice | ModeFleet, "--image PATH\tthe image file; default kt58netcu.hex beside this program", "", "",
+     "--image PATH\tファームウェアファイル。既定はこのプログラムと同じ場所の kt58netcu.hex", ""},
+    {"--expect-sha256", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         std::string digest = v.front();
+         for (char& c : digest)
+             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+         if (digest.size() != 64 || digest.find_first_not_of("0123456789abcdef") != std::string::npos)
+             return "--expect-sha256 takes the 64 hex digits of a SHA-256";
+         line->expectSha256 = digest;
+         return {};
+     },
+     kOneDevice | ModeFleet,
+     "--expect-sha256 HEX\trefuse, before anything is touched, an image whose\n"
+     "\tSHA-256 is not HEX", "", "",
+     "--expect-sha256 HEX\tSHA-256 が HEX でないファームウェアファイルを、何にも\n"
+     "\t触れる前に拒否します", ""},
     {"-y,--yes", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->yes = true; return std::string(); },
      ModeSerial | ModeNetwork | ModeFleet, "-y, --yes\tanswer Yes to the question before the device is erased", "",
-     ""},
+     "",
+     "-y, --yes\tデバイスを消去する前の確認に「はい」と答えます", ""},
     {"-q,--quiet", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns | ModeDiscover,
-     "-q, --quiet\tshow only errors and the final line", "", ""},
+     "-q, --quiet\tshow only errors and the final line", "", "",
+     "-q, --quiet\tエラーと最後の行だけを表示します", ""},
     {"--check", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->check = true; return std::string(); }, kOneDevice,
      "--check\tcheck the image (version, records, bytes, addresses) and\n"
      "\tstop; with --device, --com or --method network --ip\n"
-     "\talso identify the device and release it, erasing nothing", "", ""},
+     "\talso identify the device and release it, erasing nothing", "", "",
+     "--check\tファームウェアファイル（バージョン、レコード、バイト数、アドレス）を\n"
+     "\t検査して終了します。--device、--com、--method network --ip が\n"
+     "\tあればデバイスも識別して解放します。何も消去しません", ""},
     {"--trace", OptionKind::OptionalValue,
      [](const Values& v, CommandLine* line) {
          line->trace = true;
@@ -154,47 +228,67 @@ const std::vector<OptionSpec> kOptionTable = {
      kRuns,
      "--trace[=FILE]\tlog every exchange with the device and the XPort, in hex\n"
      "\twith the milliseconds since the start, to standard error\n"
-     "\tor FILE", "", ""},
+     "\tor FILE", "", "",
+     "--trace[=FILE]\tデバイスと XPort とのやり取りをすべて、開始からのミリ秒と\n"
+     "\t16進数で標準エラー出力または FILE に記録します", ""},
     {"--list-ports", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action == CommandAction::Update)
              line->action = CommandAction::ListPorts;
          return std::string();
      },
-     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", ""},
+     ModeList, "--list-ports\tlist the serial ports of this machine and stop", "", "",
+     "--list-ports\tこのマシンのシリアルポートを一覧して終了します", ""},
     {"--restore-xport", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->restoreXport = true; return std::string(); }, ModeRestore,
-     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", ""},
+     "--restore-xport\tonly put back the XPort setup kept by an interrupted run", "", "",
+     "--restore-xport\t中断された実行が保存した XPort の設定を元に戻すだけです", ""},
     {"-h,--help", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->action = CommandAction::Help; return std::string(); },
-     ModeInfo, "-h, --help\tthis text", "", ""},
+     ModeInfo, "-h, --help\tthis text", "", "",
+     "-h, --help\tこの説明", ""},
     {"-V,--version", OptionKind::Flag,
      [](const Values&, CommandLine* line) {
          if (line->action != CommandAction::Help)
              line->action = CommandAction::Version;
          return std::string();
      },
-     ModeInfo, "-V, --version\tthe program's version", "", ""},
+     ModeInfo, "-V, --version\tthe program's version", "", "",
+     "-V, --version\tプログラムのバージョン", ""},
     {"--hosts", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); },
      ModeFleet | ModeDiscover, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
-     "\t'#' starts a comment; --tcp-port for those without one", ""},
+     "\t'#' starts a comment; --tcp-port for those without one", "",
+     "", "--hosts FILE\t各台を 1 行に 1 つ ADDR[:TCP-PORT] で（ホスト名も可）。\n"
+     "\t'#' から後はコメント。ポートのない台には --tcp-port", ModeNetwork},
     {"--if-newer", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->ifNewer = true; return std::string(); }, ModeFleet, "",
      "--if-newer\tleave alone a unit whose device has the image's version\n"
-     "\tor a newer one (after the identify and the quit)", ""},
+     "\tor a newer one (after the identify and the quit)", "",
+     "", "--if-newer\tデバイスがファームウェアファイルと同じか新しいバージョンなら\n"
+     "\tその台は更新しません（識別と終了の後）"},
     {"--report", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); },
      ModeFleet | ModeDiscover, "",
-     "--report FILE\tone JSON object a line per unit, written as each ends", ""},
+     "--report FILE\tone JSON object a line per unit, written as each ends", "",
+     "", "--report FILE\t各台の終了ごとに 1 行 1 つの JSON オブジェクトを書きます"},
     {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
      "--keep-going\tgo on after a unit that failed (the default)",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--keep-going\t失敗した台の後も続けます（既定）"},
     {"--stop-on-error", OptionKind::Flag,
      [](const Values&, CommandLine* line) { line->stopOnError = true; return std::string(); }, ModeFleet, "",
      "--stop-on-error\tstop at the first unit not complete or skipped",
-     "--keep-going and --stop-on-error apply to a fleet only"},
+     "--keep-going and --stop-on-error apply to a fleet only",
+     "", "--stop-on-error\t完了またはスキップで終わらなかった最初の台で止めます"},
+    {"-v,--verbose", OptionKind::Flag,
+     [](const Values&, CommandLine* line) { line->verbose = true; return std::string(); }, kRuns,
+     "-v, --verbose\teach step on standard error with the seconds since the\n"
+     "\tstart: the identify reply, the erase's time, the XPort's\n"
+     "\texchanges and the settling waits", "", "",
+     "-v, --verbose\t各手順を開始からの秒数付きで標準エラー出力に出します:\n"
+     "\t識別の応答、消去の時間、XPort とのやり取り、設定反映待ち", ""},
     {"--parallel", OptionKind::Value,
      [](const Values& v, CommandLine* line) -> std::string {
          const auto number = parseNumber(v.front(), 1, kMostParallel);
@@ -203,11 +297,14 @@ const std::vector<OptionSpec> kOptionTable = {
          line->parallel = *number;
          return {};
      },
-     ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", ""},
+     ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", "",
+     "", "--parallel N\t最大 N 台を同時に更新します（1 から 32。既定は 1）"},
     {"--retry", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--retry", v, &line->retryReport); }, ModeFleet, "",
      "--retry REPORT\trun again the units a --report file shows as not\n"
-     "\tcomplete or skipped, reached as they were", ""},
+     "\tcomplete or skipped, reached as they were", "",
+     "", "--retry REPORT\t--report のファイルで完了またはスキップでない台を、\n"
+     "\t記録どおりの接続先でもう一度実行します"},
     {"--discover", OptionKind::OptionalValues,
      [](const Values& v, CommandLine* line) -> std::string {
          // Given alone, the option's values hold one empty text.
@@ -222,13 +319,19 @@ const std::vector<OptionSpec> kOptionTable = {
      "\tand at each address of RANGE (192.168.1.0/24 or one\n"
      "\taddress) or --hosts FILE; shows each one's address, reply\n"
      "\ttime and byte 21 (-q: the addresses only; --report FILE:\n"
-     "\tJSON lines); changes nothing", "", ""},
+     "\tJSON lines); changes nothing", "", "",
+     "--discover [RANGE...]\t問い合わせに応答する XPort を探します: ブロードキャストと、\n"
+     "\tRANGE（192.168.1.0/24 または 1 つのアドレス）か --hosts FILE の\n"
+     "\t各アドレスに。それぞれのアドレス、応答時間、バイト 21 を表示します\n"
+     "\t（-q: アドレスだけ。--report FILE: JSON 行）。何も変更しません", ""},
     {"--interface", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takeFile("--interface", v, &line->interfaceName); },
-     ModeDiscover, "--interface NAME\t--discover broadcasts on this interface only", "", ""},
+     ModeDiscover, "--interface NAME\t--discover broadcasts on this interface only", "", "",
+     "--interface NAME\t--discover はこのインターフェースにだけブロードキャストします", ""},
     {"--log-dir", OptionKind::Value,
      [](const Values& v, CommandLine* line) { return takePath("--log-dir", v, &line->logFolder); }, ModeFleet, "",
-     "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", ""},
+     "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", "",
+     "", "--log-dir DIR\tDIR に台ごとのログ。各行に時刻（とトレース）を付けます"},
 };
 
 // "--yes" of "-y,--yes".
@@ -304,11 +407,36 @@ std::string takeGiven(const CLI::App& app, std::vector<Typed>& typed, unsigned m
     return {};
 }
 
+// The model the options name: a port means a KT-58CU, an address a
+// KT-58NET; --method, when given, must say the same. Empty, else the usage error.
+std::string chooseModel(const CLI::App& app, CommandLine* line)
+{
+    std::string port, address;  // the first option given that names each
+    for (const OptionSpec& option : optionTable()) {
+        std::string& named = option.model == ModeSerial ? port : address;
+        if (option.model != 0 && named.empty() && app.count(longName(option)) > 0)
+            named = longName(option);
+    }
+    if (!port.empty() && !address.empty())
+        return port + " (a KT-58CU) and " + address + " (a KT-58NET) do not go together";
+    if (app.count("--method") == 0) {
+        line->network = !address.empty();
+        return {};
+    }
+    if (line->network && !port.empty())
+        return "--method network does not go with " + port + " (a KT-58CU)";
+    if (!line->network && !address.empty())
+        return "--method serial does not go with " + address + " (a KT-58NET)";
+    return {};
+}
+
 // The run the options ask for: the action, and for a fleet or a restore the
 // method; empty, else the usage error.
 std::string chooseRun(const CLI::App& app, CommandLine* line)
 {
     const auto given = [&app](const char* name) { return app.count(name) > 0; };
+    if (std::string error = chooseModel(app, line); !error.empty())
+        return error;
     if (line->stopOnError && given("--keep-going"))
         return "--keep-going and --stop-on-error do not go together";
     const bool serialPorts = !line->devices.empty() || !line->coms.empty();
@@ -321,8 +449,6 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
         return "--retry takes its units from the report: not with --ip, --hosts, --device or --com";
     if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer ||
         given("--retry")) {
-        if (serialUnits && (!line->ips.empty() || given("--hosts") || line->network))
-            return "KT-58CU units (--device, --com) and KT-58NET units (--ip, --hosts) go in fleets of their own";
         if (serialUnits && !line->devices.empty() && !line->coms.empty())
             return "a fleet of KT-58CU units takes --device or --com, not both";
         if (!serialUnits && line->ips.empty() && !given("--hosts") && !given("--retry"))
@@ -340,12 +466,14 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
             return "--check and --restore-xport do not go together";
         if (!given("--ip"))
             return "--restore-xport needs --ip ADDR";
-        if (given("--method") && !line->network)
-            line->warnings.push_back("--method serial does not apply to --restore-xport");
         line->action = CommandAction::Restore;
     } else {
         if (line->network && !given("--ip"))
             return "--method network needs --ip ADDR";
+        // No port is assumed: a guess could erase whatever device sits there.
+        if (!line->network && !line->check && !line->comGiven && line->device.empty() && serialRunNeedsAPort())
+            return "a KT-58CU run needs its serial port: --device PATH or --com N "
+                   "(kt5cufirm --list-ports lists them); a KT-58NET one --ip ADDR";
         line->action = line->check ? CommandAction::Check : CommandAction::Update;
     }
     line->network = line->network || (line->action == CommandAction::Fleet && !line->serialFleet) ||
@@ -404,6 +532,51 @@ void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
     }
 }
 
+// Levenshtein distance of two names.
+size_t editDistance(const std::string& a, const std::string& b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+bool isTableName(const std::string& name)
+{
+    for (const OptionSpec& option : optionTable())
+        if (("," + option.names + ",").find("," + name + ",") != std::string::npos)
+            return true;
+    return false;
+}
+
+// The first argument that names no option of the table, with the nearest
+// one; `otherwise` when none is found (a stray value).
+std::string unknownOption(int argc, const char* const* argv, const std::string& otherwise)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--")
+            break;
+        if (argument.size() < 2 || argument[0] != '-')
+            continue;
+        const std::string name = argument.substr(0, argument.find('='));
+        if (isTableName(name) || (name[1] != '-' && isTableName(name.substr(0, 2))))
+            continue;
+        const std::string nearest = nearestOption(name);
+        return "unknown option " + name + (nearest.empty() ? std::string() : "; did you mean " + nearest + "?");
+    }
+    return otherwise;
+}
+
 } // namespace
 
 const std::vector<OptionSpec>& optionTable()
@@ -413,23 +586,48 @@ const std::vector<OptionSpec>& optionTable()
 
 const char* usageText()
 {
-    return kUsage;
+    static const std::string text = usageLines();
+    return text.c_str();
 }
 
-std::string helpText()
+std::string helpText(bool japanese)
 {
-    std::string text = kHelpHead;
+    // A row without Japanese lines shows its English ones.
+    const auto lines = [japanese](const std::string& english, const std::string& inJapanese) {
+        return helpLines(japanese && !inJapanese.empty() ? inJapanese : english);
+    };
+    std::string text = japanese ? kHelpHeadJapanese : kHelpHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.help);
-    text += kFleetHead;
+        text += lines(option.help, option.helpJapanese);
+    text += japanese ? kFleetHeadJapanese : kFleetHead;
     for (const OptionSpec& option : optionTable())
-        text += helpLines(option.fleetHelp);
-    return text + kHelpTail;
+        text += lines(option.fleetHelp, option.fleetHelpJapanese);
+    if (japanese)
+        return text + kHelpMiddleJapanese + platformHelp().interruptHelpJapanese + kHelpTailJapanese;
+    return text + kHelpMiddle + platformHelp().interruptHelp + kHelpTail;
+}
+
+std::string nearestOption(const std::string& typed)
+{
+    std::string nearest;
+    size_t best = std::max<size_t>(2, typed.size() / 3) + 1;
+    for (const OptionSpec& option : optionTable())
+        for (size_t at = 0; at <= option.names.size();) {
+            const size_t end = std::min(option.names.find(',', at), option.names.size());
+            const std::string name = option.names.substr(at, end - at);
+            if (const size_t distance = editDistance(typed, name); distance < best && name.size() > 2) {
+                best = distance;
+                nearest = name;
+            }
+            at = end + 1;
+        }
+    return nearest;
 }
 
 CommandLine parseCommandLine(int argc, const char* const* argv)
 {
     CommandLine line;
+    line.arguments.assign(argv + std::min(argc, 1), argv + std::max(argc, 1));
     CLI::App app("", "kt5cufirm");
     // The texts are the program's own (usageText, helpText), in step with the man page.
     app.set_help_flag();
@@ -438,6 +636,8 @@ CommandLine parseCommandLine(int argc, const char* const* argv)
         declare(app, optionTable()[i], &typed[i]);
     try {
         app.parse(argc, argv);
+    } catch (const CLI::ExtrasError& error) {
+        return usage(line, unknownOption(argc, argv, error.what()));
     } catch (const std::exception& error) {
         return usage(line, error.what());
     }

@@ -46,12 +46,15 @@ struct CommandLine {
     std::string interfaceName;    // --interface NAME
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
+    std::string expectSha256;     // --expect-sha256 HEX, lowercase; empty: any image
     bool yes = false;             // --yes, -y
     bool quiet = false;           // --quiet, -q
     bool check = false;           // --check
     bool restoreXport = false;    // --restore-xport
     bool trace = false;           // --trace[=FILE]
     std::string traceFile;        // empty: standard error
+    bool verbose = false;         // --verbose, -v: each step with its time
+    std::vector<std::string> arguments;  // as typed, without the program's name (a trace file's header)
     std::string error;            // Usage: why
     std::vector<std::string> warnings;  // options that do not apply to the chosen run
 };
@@ -90,7 +93,16 @@ struct OptionSpec {
     std::string help, fleetHelp;
     // The warning where it does not apply; empty: "NAME does not apply to ...".
     std::string elsewhere;
+    // --help's lines in Japanese (UTF-8), as `help` and `fleetHelp`; empty: the English.
+    std::string helpJapanese = {}, fleetHelpJapanese = {};
+    // The model the option names: ModeSerial (a port) or ModeNetwork (an
+    // address); 0: either. Both at once, or against --method, is a usage error.
+    unsigned model = 0;
 };
+
+// Whether a serial run must name its port (--device or --com): on POSIX
+// there is no port to assume; on Windows COM1 is the default. Platform code.
+bool serialRunNeedsAPort();
 
 // Every option of kt5cufirm, in --help's order.
 const std::vector<OptionSpec>& optionTable();
@@ -98,6 +110,10 @@ const std::vector<OptionSpec>& optionTable();
 // Parses argv[1..argc-1]. Never throws; a usage error comes back as Usage.
 CommandLine parseCommandLine(int argc, const char* const* argv);
 
-// The usage lines (short) and the whole --help text.
+// The usage lines (short) and the whole --help text, in English or (UTF-8) Japanese.
 const char* usageText();
-std::string helpText();
+std::string helpText(bool japanese = false);
+
+// The option of the table nearest to `typed` (an unknown option, without a
+// value) by edit distance; empty when none is near.
+std::string nearestOption(const std::string& typed);

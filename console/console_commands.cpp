@@ -19,8 +19,12 @@
 #include "host_address.h"
 #include "image_diagnosis.h"
 #include "image_file.h"
+#include "interrupts.h"
+#include "image_words.h"
 #include "kt_version.h"
 #include "port_list.h"
+#include "run_words.h"
+#include "sha256.h"
 #include "protocol_waits.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -55,16 +59,18 @@ int applyCommandLine(const CommandLine& line, RunSetup* setup)
     initUpdateContext(ctx);
     ctx->method = line.network ? Network : Serial;
     chooseComPort(ctx, line.com);
-    if (!line.device.empty())
-        std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", line.device.c_str());
+    if (!line.device.empty() && !chooseDevice(ctx, line.device))
+        return usageError("--device " + line.device + ": a serial port is named COMn, e.g. COM3");
     ctx->tcpPort = line.tcpPort;
     std::snprintf(ctx->imageChoice, sizeof ctx->imageChoice, "%s", line.image.c_str());
     ctx->xportRepair = line.restoreXport ? 1 : 0;
     ctx->checkOnly = line.check ? 1 : 0;
     setup->options.assumeYes = line.yes;
     setup->options.quiet = line.quiet;
+    setup->options.verbose = line.verbose;
     setup->options.check = line.check;
     setup->options.xportRepair = line.restoreXport;
+    setup->options.expectSha256 = line.expectSha256;
     if (line.network && line.action != CommandAction::Fleet) {
         std::string dotted, why;
         if (!resolveIpv4(line.ip, &dotted, &why))
@@ -91,66 +97,80 @@ int prepareOutput(const CommandLine& line, RunSetup* setup)
     clearCancel();  // once, before this program's runs
     for (const std::string& warning : line.warnings)
         sayLine(stderr, TextWarning, {warning});
-    setup->options.interactive = isTerminal(stdin);
+    setup->options.askOn = questionTerminal();
+    setup->options.interactive = setup->options.askOn != nullptr;
     // A trace on the terminal shares its lines with the progress: plain lines then.
-    setup->options.progressBar = isTerminal(stderr) && !traceOnStandardError;
+    setup->options.progressBar = isTerminal(stderr) && !traceOnStandardError && enableLineRedraw(stderr);
     if (line.trace)
         setup->trace = std::make_unique<TraceLog>(setup->traceFile ? setup->traceFile.get() : stderr,
                                                   traceOnStandardError ? terminalColumns(stderr) : 0);
+    if (setup->traceFile)
+        setup->trace->writeHeader(line.arguments);
     return 0;
 }
 
-// Both steps above; 0 to go on, else the exit status.
+// A run that will ask before the erase needs a terminal to ask on, or --yes:
+// refused up front (usage, nothing touched) when it has neither.
+int refuseWithoutAnAnswer(const CommandLine& line, const ConsoleOptions& options)
+{
+    if (line.yes || line.check || options.interactive)
+        return 0;
+    sayLine(stderr, TextNoTerminalToAsk);
+    return kExitUsage;
+}
+
+// Both steps above, and the answer's source checked; 0 to go on, else the exit status.
 int prepareRun(const CommandLine& line, RunSetup* setup)
 {
     if (const int status = applyCommandLine(line, setup))
         return status;
-    return prepareOutput(line, setup);
+    if (const int status = prepareOutput(line, setup))
+        return status;
+    return line.action == CommandAction::Update ? refuseWithoutAnAnswer(line, setup->options) : 0;
 }
 
 // The image the run will load, read and checked before anything is touched:
 // true when it is fine (its summary printed for --check), else false with the
 // file, line and reason on standard error.
-bool checkImageFirst(UpdateContext* ctx, const ConsoleOptions& options, bool check)
+bool checkImageFirst(UpdateContext* ctx, ConsoleOptions* options, bool check)
 {
-    ConsoleView view(options, stdout, stderr, readAnswerLine);
     char path[kPathSize] = "";
     if (ctx->imageChoice[0] != '\0')
         std::snprintf(path, sizeof path, "%s", ctx->imageChoice);
     else
         programImagePath(path);
     std::snprintf(ctx->imagePath, sizeof ctx->imagePath, "%s", path);
-    std::vector<uint8_t> data;
-    int failure = 0;
-    std::FILE* file = path[0] != '\0' ? std::fopen(path, "rb") : nullptr;
-    if (file == nullptr) {
-        failure = path[0] != '\0' ? errno : ENAMETOOLONG;
-    } else {
-        uint8_t block[65536];
-        for (size_t n; (n = std::fread(block, 1, sizeof block, file)) > 0 && data.size() < 0x7FFF0000u;)
-            data.insert(data.end(), block, block + n);
-        if (std::ferror(file))
-            failure = errno != 0 ? errno : EIO;
-        std::fclose(file);
-    }
-    if (failure != 0) {
-        ctx->errorCode = ErrImageRead;
-        view.showErrorBox(loadText(TextErrorCaption), withoutLineEnd(errorMessage(*ctx, 0)) + ": " +
-                                                          (path[0] != '\0' ? path : kImageFileName) + ": " +
-                                                          std::strerror(failure));
-        if (ctx->imageChoice[0] == '\0' && failure == ENOENT)
+    uint8_t* data = nullptr;
+    int32_t size = 0;
+    std::string reason;
+    if (!readImageFile(path, &data, &size, &reason)) {
+        std::free(data);
+        sayLine(stderr, TextSayError,
+                {failureWords(ErrImageRead) + ": " + (path[0] != '\0' ? path : kImageFileName) + ": " + reason});
+        if (ctx->imageChoice[0] == '\0' && reason == std::strerror(ENOENT))
             sayLine(stderr, TextNoImageGiven);
-        ctx->errorCode = 0;
         return false;
     }
     ImageProblem problem{};
     ImageSummary summary{};
-    if (!diagnoseImage(data.data(), static_cast<int32_t>(data.size()), &problem, &summary)) {
-        sayLine(stderr, TextImageRefused, {path, imageProblemText(problem)});
+    const int good = diagnoseImage(data, size, &problem, &summary);
+    const std::string digest = sha256Hex(data, static_cast<size_t>(size));
+    std::free(data);
+    if (!good) {
+        sayLine(stderr, TextImageRefused, {path, imageProblemWords(problem)});
         return false;
     }
+    if (!options->expectSha256.empty() && options->expectSha256 != digest) {
+        sayLine(stderr, TextShaMismatch, {path, digest, options->expectSha256});
+        return false;
+    }
+    options->image.records = summary.records;
+    options->image.dataBytes = summary.dataBytes;
+    options->image.sha256 = digest;
+    options->image.version = versionText(summary.major, summary.minor);
     if (check)
-        sayLine(stdout, TextImageChecked, {path, imageSummaryText(summary)});
+        sayLine(stdout, TextImageChecked,
+                {path, imageSummaryWords(summary) + loadText(TextSentenceJoin) + consoleMessage(TextSayDigest, {digest})});
     return true;
 }
 
@@ -159,9 +179,14 @@ int runSingle(const CommandLine& line, RunSetup& setup)
 {
     const std::string address = setup.ctx->ipText;
     const RunResult run = runOne(setup.ctx, setup.options, setup.trace.get());
-    if (run.start == RunStart::NothingToRestore)
+    // A repair that found nothing to do or could not start has said why.
+    if (run.start == RunStart::NothingToRestore ||
+        (line.restoreXport && (run.start == RunStart::Locked || run.start == RunStart::CannotKeep)))
         return kExitNotChanged;
-    if (line.check && !run.errorShown && !run.outcome.xportNotPutBack && !run.outcome.erased)
+    // A check is complete only when it got through: one cut short by an
+    // interrupt, or failed without an error of its own, is not.
+    if (line.check && run.checkDone && interruptsSeen() == 0 && !run.outcome.xportNotPutBack &&
+        !run.outcome.erased)
         return kExitComplete;
     return finishRun(run.outcome, address);
 }
@@ -214,7 +239,7 @@ void prepareConsoleTexts()
 
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "kt5cufirm: %s\n%s", message.c_str(), usageText());
+    std::fprintf(stderr, "kt5cufirm: %s\nsee kt5cufirm --help\n", message.c_str());
     return kExitUsage;
 }
 
@@ -224,7 +249,7 @@ int updateCommand(const CommandLine& line)
     if (const int status = prepareRun(line, &setup))
         return status;
     // The image first: a bad one touches no device and no XPort.
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     return runSingle(line, setup);
 }
@@ -234,7 +259,7 @@ int checkCommand(const CommandLine& line)
     RunSetup setup;
     if (const int status = prepareRun(line, &setup))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, true))
+    if (!checkImageFirst(setup.ctx, &setup.options, true))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     // --check alone stops at the image; with a device it identifies that too.
     if (!line.network && line.device.empty() && !line.comGiven)
@@ -271,7 +296,9 @@ int fleetCommand(const CommandLine& line)
     }
     if (const int status = prepareOutput(line, &setup))
         return status;
-    if (!checkImageFirst(setup.ctx, setup.options, false))
+    if (const int status = refuseWithoutAnAnswer(line, setup.options))
+        return status;
+    if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
     if (const std::string input = reportOverwritesInput(line, setup.ctx->imagePath); !input.empty())
         return usageError("--report " + line.reportFile + " is the " + input + ": the report would overwrite it");
@@ -317,7 +344,7 @@ int listPortsCommand()
 int helpCommand()
 {
     std::fputs(usageText(), stdout);
-    std::fputs(helpText().c_str(), stdout);
+    writeConsoleText(stdout, fromUtf8(helpText(japaneseInterface())));
     return kExitComplete;
 }
 

@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "console_output.h"
+#include "output_gate.h"
+#include "text_encoding.h"
 
 std::string formatText(const std::string& format, std::initializer_list<std::string> values)
 {
@@ -55,7 +56,7 @@ std::string sentence(std::initializer_list<std::string> parts)
 
 void sayLine(std::FILE* stream, const std::string& text)
 {
-    writeWhole(stream, text + "\n");
+    writeThroughGate(stream, text + "\n", writeConsoleText);
 }
 
 void sayLine(std::FILE* stream, TextId id, std::initializer_list<std::string> values)

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "cancel.h"
 #include "console_messages.h"
-#include "console_output.h"
 #include "fleet_board.h"
+#include "output_gate.h"
+#include "port_hint.h"
 #include "unit_log.h"
 #include "port_list.h"
 #include "terminal.h"
@@ -22,6 +24,12 @@ ConsoleView::~ConsoleView()
     stopCountdown();
 }
 
+// A detail (": object: reason") without its leading separator.
+static std::string withoutDetailColon(const std::string& detail)
+{
+    return detail.compare(0, 2, ": ") == 0 ? detail.substr(2) : detail;
+}
+
 std::string withoutLineEnd(std::string text)
 {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
@@ -31,7 +39,7 @@ std::string withoutLineEnd(std::string text)
 
 void ConsoleView::put(std::FILE* stream, const std::string& text)
 {
-    writeWhole(stream, text);
+    writeThroughGate(stream, text, writeConsoleText);
 }
 
 void ConsoleView::line(std::FILE* stream, const std::string& text, bool result)
@@ -62,8 +70,10 @@ std::string ConsoleView::prefixed(const std::string& text) const
 void ConsoleView::endProgressLocked()
 {
     if (progressShown_) {
-        writeWhole(err_, "\r\033[K");
+        // The bar's last state stays on screen; a countdown goes.
+        put(err_, barShown_ ? "\n" : "\r\033[K");
         progressShown_ = false;
+        barShown_ = false;
     }
     if (!options_.progressBar && !options_.quiet && position_ > reported_)
         plainProgressLocked();
@@ -88,14 +98,49 @@ void ConsoleView::showDeviceVersion(const std::string& text)
 {
     deviceVersion_ = text;
     if (!options_.quiet)
-        line(out_, text);
+        line(out_, consoleMessage(TextSayDeviceVersion, {text}));
 }
 
 void ConsoleView::showImageVersion(const std::string& text)
 {
     imageVersion_ = text;
     if (!options_.quiet)
-        line(out_, "-> " + text);
+        line(out_, consoleMessage(TextSayImageVersion, {text}));
+}
+
+void ConsoleView::showStatusOf(const UpdateContext& ctx)
+{
+    // The switch is said to be done only once the XPort acknowledged it.
+    if (ctx.statusCode != StXportChanging && ctx.method == Network && ctx.run.facts.xportSwitched != 0 &&
+        !switchSaid_) {
+        switchSaid_ = true;
+        showStatusText(consoleMessage(TextSaySwitched));
+    }
+    // No link, nothing to release or leave.
+    if (ctx.statusCode == StQuitting && ctx.linkOpen == 0)
+        return;
+    showStatusText(statusWords(ctx, unitName(ctx, options_.address)));
+}
+
+void ConsoleView::showResultOf(const UpdateContext& ctx)
+{
+    showStatusText(consoleMessage(ctx.succeeded != 0 ? TextSayWritten : TextSayNotWritten));
+    if (ctx.succeeded != 0 && ctx.run.facts.record > 0) {
+        const auto writing = std::chrono::steady_clock::now() - started_;
+        showStatusText(summaryWords(ctx, std::chrono::duration<double>(writing).count()));
+    }
+}
+
+bool ConsoleView::askConfirmationOf(const UpdateContext& ctx)
+{
+    const std::string model = ctx.method == Network ? "KT-58NET" : "KT-58CU";
+    const std::string unit = ctx.method == Network ? options_.address : chosenPortName(ctx);
+    const bool yes = askConfirmation(consoleMessage(
+        TextSayQuestion, {model, unit,
+                          versionText(ctx.deviceVersion[kDeviceVersionMajor], ctx.deviceVersion[kDeviceVersionMinor]),
+                          versionText(ctx.imageMajor, ctx.imageMinor)}));
+    declined_ = !yes;
+    return yes;
 }
 
 bool ConsoleView::askConfirmation(const std::string& question)
@@ -113,7 +158,9 @@ bool ConsoleView::askConfirmation(const std::string& question)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         endProgressLocked();
-        put(out_, prefixed(text) + " [y/N] ");
+        // Standard output may be a file: the question goes where it is answered.
+        std::fflush(out_);
+        put(options_.askOn != nullptr ? options_.askOn : out_, prefixed(text) + " [y/N] ");
     }
     const std::string answer = readAnswer_();
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
@@ -132,10 +179,27 @@ void ConsoleView::showErrorBox(const std::string& caption, const std::string& me
     line(err_, caption + ": " + withoutLineEnd(message));
 }
 
-void ConsoleView::showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
-                               int number)
+void ConsoleView::showErrorFor(const std::string&, const std::string&, const UpdateContext& ctx, int number)
 {
-    showErrorBox(caption, withoutLineEnd(message) + errorDetail(ctx, number));
+    errorShown_ = true;
+    // A connect that an interrupt cut short was stopped by the user.
+    const bool stopped = ctx.errorCode == ErrConnect && cancelRequested();
+    const std::string cause =
+        stopped ? consoleMessage(TextCauseStopped) : causeWords(ctx, options_.address, options_.image);
+    std::string text = failureWords(ctx.errorCode) + errorDetail(ctx, number);
+    if (!cause.empty())
+        text += ": " + cause;
+    // The state line names the first failure: what followed it came of it.
+    const bool linkFailed = ctx.errorCode == ErrConnect || ctx.errorCode == ErrLinkOpen;
+    if (cause_.empty())
+        cause_ = !cause.empty() ? cause : linkFailed ? withoutDetailColon(errorDetail(ctx, number)) : std::string();
+    sayOnError(consoleMessage(TextSayError, {text}));
+    // A serial port that would not open: what to do about it.
+    if (ctx.errorCode == ErrLinkOpen && ctx.method == Serial && number != 0) {
+        const std::string hint = portOpenHint(chosenPortName(ctx), number);
+        if (!hint.empty())
+            sayOnError(hint);
+    }
 }
 
 std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
@@ -170,15 +234,20 @@ std::string ConsoleView::errorDetail(const UpdateContext& ctx, int number) const
     }
 }
 
-void ConsoleView::enableControls(bool)
+void ConsoleView::enableControls(bool enable)
 {
     // A console has no controls to grey out: the run owns it until it ends.
+    // As the run begins, its header: the program, the target, the image.
+    if (!enable && run_ != nullptr && !options_.quiet && !options_.image.sha256.empty())
+        line(out_, headerWords(targetWords(*run_, options_.address), run_->imagePath, options_.image));
 }
 
 void ConsoleView::setProgressRange(uint32_t maximum)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    maximum_ = maximum;
+    // The console counts the image's data bytes, where it knows them.
+    maximum_ = run_ != nullptr && options_.image.dataBytes > 0 ? static_cast<uint32_t>(options_.image.dataBytes)
+                                                               : maximum;
     position_ = 0;
     reported_ = 0;
     reportedTenths_ = 0;
@@ -192,7 +261,7 @@ void ConsoleView::setProgressRange(uint32_t maximum)
 void ConsoleView::stepProgress(uint32_t step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    position_ += step;
+    position_ = run_ != nullptr && options_.image.dataBytes > 0 ? run_->run.facts.dataBytes : position_ + step;
     if (maximum_ == 0)
         return;
     logProgressLocked();
@@ -211,7 +280,7 @@ void ConsoleView::stepProgress(uint32_t step)
         return;
     }
     const auto now = std::chrono::steady_clock::now();
-    const bool last = position_ + 6 >= maximum_;  // a whole image ends the bar 6 short of its maximum
+    const bool last = position_ >= maximum_;
     if (!last && now - lastDrawn_ < std::chrono::milliseconds(100))
         return;
     lastDrawn_ = now;
@@ -219,9 +288,10 @@ void ConsoleView::stepProgress(uint32_t step)
     const int columns = std::max(20, terminalColumns(err_));
     put(err_, "\r" + progressLine(position_, maximum_, seconds, columns) + "\033[K");
     progressShown_ = true;
+    barShown_ = true;
 }
 
-void ConsoleView::showFinalText(const std::string& text, bool succeeded)
+void ConsoleView::showFinalText(const std::string&, bool succeeded)
 {
     if (run_ != nullptr && run_->leftAlone != 0) {
         if (!options_.quiet)
@@ -230,15 +300,24 @@ void ConsoleView::showFinalText(const std::string& text, bool succeeded)
                                                                  run_->deviceVersion[kDeviceVersionMinor]),
                                                      versionText(run_->imageMajor, run_->imageMinor)}),
                  true);
-    } else if (options_.xportRepair) {
-        line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed), true);
-    } else if (options_.check) {
-        line(out_, errorShown_ || deviceVersion_.empty() || imageVersion_.empty()
-                       ? consoleMessage(TextCheckFailed)
-                       : consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_}), true);
-    } else {
-        line(out_, text, true);
+        return;
     }
+    line(out_, finalWords(succeeded), true);
+}
+
+// The run's last line: what became of it.
+std::string ConsoleView::finalWords(bool succeeded) const
+{
+    if (options_.xportRepair)
+        return consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed);
+    if (options_.check)
+        return checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
+                           : consoleMessage(TextCheckFailed);
+    if (succeeded)
+        return consoleMessage(TextSayComplete);
+    if (declined_ && !errorShown_)
+        return consoleMessage(TextSayDeclined);
+    return consoleMessage(TextSayNotComplete);
 }
 
 void ConsoleView::resetProgress()
@@ -321,15 +400,17 @@ std::string ConsoleView::progressLine(uint32_t position, uint32_t maximum, doubl
 {
     const double fraction = maximum == 0 ? 0.0 : std::min(1.0, double(position) / double(maximum));
     char text[160];
-    std::snprintf(text, sizeof text, " %3d%%  %u/%u bytes", static_cast<int>(fraction * 100), position, maximum);
-    const std::string counts = text;
+    std::snprintf(text, sizeof text, " %3d%%  ", static_cast<int>(fraction * 100));
+    const std::string counts =
+        text + consoleMessage(TextBarBytes, {std::to_string(position), std::to_string(maximum)});
     std::string timing;
     const double rate = seconds > 0 ? position / seconds : 0.0;
     if (rate > 0) {
         const double left = (maximum > position ? maximum - position : 0) / rate;
-        std::snprintf(text, sizeof text, "  %.1f KiB/s  %d:%02d left", rate / 1024.0, static_cast<int>(left) / 60,
-                      static_cast<int>(left) % 60);
-        timing = text;
+        char kib[32], time[32];
+        std::snprintf(kib, sizeof kib, "%.1f", rate / 1024.0);
+        std::snprintf(time, sizeof time, "%d:%02d", static_cast<int>(left) / 60, static_cast<int>(left) % 60);
+        timing = "  " + consoleMessage(TextBarTiming, {kib, time});
     }
     // One column is left free, so that the terminal never wraps the line.
     const int room = columns - 1;

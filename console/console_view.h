@@ -13,15 +13,18 @@
 #include <thread>
 
 #include "command_view.h"
+#include "run_words.h"
 
 class FleetBoard;
 class UnitLog;
 
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
-    bool interactive = false;    // standard input is a terminal
+    bool interactive = false;    // there is a terminal to ask on
+    std::FILE* askOn = nullptr;  // the question's terminal; null: the view's standard output
     bool progressBar = false;    // standard error is a terminal: a bar redrawn in place
     bool quiet = false;          // --quiet: errors and the final line only
+    bool verbose = false;        // --verbose: each step with its time (--quiet wins)
     bool check = false;          // --check with a device: the run declines without asking
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
@@ -33,6 +36,8 @@ struct ConsoleOptions {
     // A unit of a fleet with --log-dir: every line it shows, progress at
     // each tenth and the settling waits go to its log too.
     UnitLog* log = nullptr;
+    ImageFacts image;            // the image as checked first
+    std::string expectSha256;    // --expect-sha256: the digest the image must have; empty: any
 };
 
 class ConsoleView : public CommandView {
@@ -47,6 +52,9 @@ public:
     void showDeviceVersion(const std::string& text) override;
     void showImageVersion(const std::string& text) override;
     bool askConfirmation(const std::string& question) override;
+    void showStatusOf(const UpdateContext& ctx) override;
+    void showResultOf(const UpdateContext& ctx) override;
+    bool askConfirmationOf(const UpdateContext& ctx) override;
     void showErrorBox(const std::string& caption, const std::string& message) override;
     void showErrorFor(const std::string& caption, const std::string& message, const UpdateContext& ctx,
                       int number) override;
@@ -70,6 +78,12 @@ public:
     // line ("Ver 1.00"; empty before the device was identified).
     bool errorShown() const { return errorShown_; }
     const std::string& deviceVersion() const { return deviceVersion_; }
+    // A --check's device part done: both versions shown and no error.
+    bool checkDone() const { return !errorShown_ && !deviceVersion_.empty() && !imageVersion_.empty(); }
+    // Why the run's last failure happened, in the console's words; empty when unknown.
+    const std::string& cause() const { return cause_; }
+    // Whether the user answered No to the question.
+    bool declined() const { return declined_; }
 
     // The progress line as drawn, fitted into `columns`: bar, percent, bytes,
     // rate and time left (the rate and time dropped where they do not fit).
@@ -81,6 +95,7 @@ public:
 private:
     // `result`: the run's final line, which scrolls above a fleet's board.
     void line(std::FILE* stream, const std::string& text, bool result = false);
+    std::string finalWords(bool succeeded) const;
     // `text` with linePrefix before each of its lines.
     std::string prefixed(const std::string& text) const;
     void put(std::FILE* stream, const std::string& text);
@@ -103,7 +118,11 @@ private:
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
     int loggedTenths_ = 0;       // the unit's log: the last tenth written
     bool progressShown_ = false; // something stands on the terminal's line
+    bool barShown_ = false;      // ... and it is the bar, which stays
     bool errorShown_ = false;
+    bool declined_ = false;
+    bool switchSaid_ = false;    // the XPort's switch was reported done
+    std::string cause_;
     std::string deviceVersion_, imageVersion_;
     std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point lastDrawn_;

@@ -9,6 +9,7 @@
 #include "command_window_posix.h"
 #include "console_window.h"
 #include "interrupts.h"
+#include "output_gate.h"
 #include "update_sequence.h"
 #include "worker_thread.h"
 
@@ -37,6 +38,7 @@ void onSignal(int)
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
 {
     signal(SIGPIPE, SIG_IGN);
+    noteInterruptedThread();  // the interrupts reach this thread alone
     CommandWindow window;
     window.attachView(&view);
     const sigset_t interrupts = interruptSet();

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "console_output.h"
+#include "output_gate.h"
 
 class FleetBoard : public OutputOverlay {
 public:

@@ -30,8 +30,7 @@ std::string parseHostLine(const std::string& entry, int defaultTcpPort, FleetHos
             return "the TCP port after ':' is a number from 1 to 65535";
         host->tcpPort = *port;
     }
-    const bool address = host->host.find_first_not_of("0123456789.") == std::string::npos;
-    if (address ? !isDottedIpv4(host->host) : !isHostName(host->host))
+    if (looksLikeDottedAddress(host->host) ? !isDottedIpv4(host->host) : !isHostName(host->host))
         return "'" + host->host + "' is neither a dotted IPv4 address nor a host name";
     return {};
 }

@@ -150,5 +150,6 @@ std::string reportLine(const UnitReport& unit)
                   ",\"serial_number\":" + version(unit.serialNumber);
     return "{" + where + ",\"version_before\":" + version(unit.versionBefore) +
            ",\"version_after\":" + version(unit.versionAfter) + ",\"result\":" + jsonString(resultName(unit.result)) +
-           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds + "}";
+           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds +
+           ",\"sha256\":" + jsonString(unit.sha256) + "}";
 }

@@ -50,6 +50,7 @@ struct UnitReport {
     std::string versionAfter;
     UnitResult result = UnitResult::NotAttempted;
     double seconds = 0;
+    std::string sha256;         // the image's digest
 };
 
 std::string unitLabel(const FleetHost& host);

@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "console_messages.h"
-#include "console_output.h"
 #include "console_run.h"
 #include "console_view.h"
 #include "console_window.h"
@@ -22,9 +21,11 @@
 #include "host_address.h"
 #include "image_file.h"
 #include "interrupts.h"
+#include "output_gate.h"
 #include "port_list.h"
 #include "sockets.h"
 #include "terminal.h"
+#include "text_encoding.h"
 #include "trace_log.h"
 #include "unit_log.h"
 
@@ -129,6 +130,7 @@ bool askForAll(UpdateContext* ctx, size_t units, bool serial, const FleetOptions
     ConsoleOptions askOptions;
     askOptions.assumeYes = options.assumeYes;
     askOptions.interactive = view.interactive;
+    askOptions.askOn = view.askOn;
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
     // Nobody reads the output any more (a closed pipe): nothing is started.
@@ -163,7 +165,9 @@ void runUnitWith(UpdateContext* ctx, UnitReport* unit, ConsoleOptions options, T
         options.address = addressAsNamed(unit->host, unit->address);
     const RunResult run = runOne(ctx, options, trace);
     if (run.start != RunStart::Ran) {
-        unit->result = UnitResult::FailedBeforeErase;
+        // Nothing was sent; an unusable kept record leaves the XPort's state unknown.
+        unit->result = run.start == RunStart::KeptUnusable ? UnitResult::XportNotRestored : UnitResult::FailedBeforeErase;
+        say(options.linePrefix + stateLine(run.outcome, unit->address));
         return;
     }
     unit->result = unitResult(UnitRun{run.outcome.xportNotPutBack, run.outcome.erased, run.outcome.written,
@@ -349,7 +353,7 @@ void runUnits(UpdateContext* ctx, std::vector<UnitReport>* units, const FleetOpt
 int summarize(const std::vector<UnitReport>& units)
 {
     std::fflush(stderr);
-    writeWhole(stdout, summaryTable(units));
+    writeThroughGate(stdout, summaryTable(units), writeConsoleText);
     const int status = fleetStatus(units);
     if (status != kExitComplete) {
         size_t notWell = 0;
@@ -370,6 +374,8 @@ int runFleet(UpdateContext* ctx, const std::vector<FleetHost>& hosts, const Flee
     std::vector<UnitReport> units;
     std::FILE* report = nullptr;
     int status = resolveUnits(hosts, &units) && eachUnitOnce(hosts, units) ? kExitComplete : kExitUsage;
+    for (UnitReport& unit : units)
+        unit.sha256 = view.image.sha256;
     const bool serial = !hosts.empty() && !hosts.front().serialPort.empty();
     if (status == kExitComplete && !askForAll(ctx, units.size(), serial, options, view)) {
         say(consoleMessage(TextFleetNoneChanged));

@@ -2,15 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-bool onlyDigitsAndDots(const std::string& text)
-{
-    return text.find_first_not_of("0123456789.") == std::string::npos;
-}
-
-} // namespace
-
 std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
 {
     if (text.empty() || text.size() > 9)
@@ -52,9 +43,18 @@ bool isDottedIpv4(const std::string& text, std::string* why)
     }
 }
 
+bool looksLikeDottedAddress(const std::string& text)
+{
+    if (text.find_first_not_of("0123456789.") == std::string::npos)
+        return true;
+    const size_t last = text.rfind('.') + 1;  // 0 without a dot
+    const bool numeric = last < text.size() && text[last] >= '0' && text[last] <= '9';
+    return numeric && (last > 0 || text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0);
+}
+
 bool isHostName(const std::string& text)
 {
-    if (text.empty() || text.size() > 253)
+    if (text.empty() || text.size() > 253 || looksLikeDottedAddress(text))
         return false;
     size_t at = 0;
     for (;;) {
@@ -76,9 +76,9 @@ std::string addressProblem(const std::string& text)
     std::string why;
     if (text.empty())
         return "--ip takes an IPv4 address such as 192.168.0.50 or a host name; it is empty";
-    if (onlyDigitsAndDots(text) && !isDottedIpv4(text, &why))
-        return "--ip " + text + " is not an IPv4 address: " + why;
-    if (!onlyDigitsAndDots(text) && !isHostName(text))
+    if (looksLikeDottedAddress(text))
+        return isDottedIpv4(text, &why) ? std::string() : "--ip " + text + " is not an IPv4 address: " + why;
+    if (!isHostName(text))
         return "--ip " + text +
                " is neither a dotted IPv4 address nor a host name (letters, digits, hyphens and dots)";
     return {};

@@ -11,9 +11,13 @@ std::optional<int> parseNumber(const std::string& text, int lowest, int highest)
 // Whether `text` is four decimal numbers 0-255 joined by dots, without
 // leading zeros; `why` (when not null) says what is wrong otherwise.
 bool isDottedIpv4(const std::string& text, std::string* why = nullptr);
+// Whether `text` is meant as a dotted address (and must be one): digits and
+// dots only, or a last label that starts with a digit, as no top-level label
+// does ("10.0.0.0x1", "0x7f000001"; a resolver would read these as numbers).
+bool looksLikeDottedAddress(const std::string& text);
 // Whether `text` is a host name as DNS writes one: labels of letters, digits
 // and hyphens, 1 to 63 characters, not starting or ending with a hyphen,
-// 253 characters at most.
+// 253 characters at most, and not meant as a dotted address.
 bool isHostName(const std::string& text);
 // What is wrong with `text` as --ip's value; empty when it is an address or a name.
 std::string addressProblem(const std::string& text);

@@ -7,7 +7,9 @@
 #include "cancel.h"
 #include "command_channel.h"
 #include "console_messages.h"
+#include "output_gate.h"
 #include "run_outcome.h"
+#include "serial_link.h"
 #include "terminal.h"
 #include "text_encoding.h"
 
@@ -129,6 +131,10 @@ void onInterrupt()
         if (seen == 3)
             say(fleetEnding);
     } else {
+        // The other threads' lines end before the state line, which comes
+        // last; the serial port gets its own settings back.
+        closeOutputForTheEnd();
+        putBackSerialSettingsAtOnce();
         const Message& last = endedAtOnce[runState.load() & (kStates - 1)];
         say(last);
         std::_Exit(last.status);

@@ -19,7 +19,9 @@ void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xpo
 void noteRunState(const UpdateContext& ctx, uintptr_t code);
 // The handler's work, async-signal-safe: the first interrupt requests the
 // cancel and says so, the second says the clean-up still runs, the third
-// prints the state it leaves and ends the program with its exit status.
+// stops the console's other output, puts a serial port's own settings back,
+// prints the state it leaves (the last line) and ends the program with its
+// exit status.
 void onInterrupt();
 
 // A fleet, before its units start: its messages (the same for every unit),

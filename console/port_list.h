@@ -33,6 +33,9 @@ bool naturalLess(const std::string& a, const std::string& b);
 // Sets the serial port from --com N: the COM number on Windows, the device
 // /dev/ttyS<N-1> on POSIX.
 void chooseComPort(UpdateContext* ctx, int number);
+// Sets the serial port from --device: the path on POSIX, COMn (or \\.\COMn)
+// on Windows; false when Windows cannot take the name.
+bool chooseDevice(UpdateContext* ctx, const std::string& device);
 // The serial port a run opens, as the user names it: /dev/ttyUSB0, COM3.
 std::string chosenPortName(const UpdateContext& ctx);
 

@@ -149,6 +149,12 @@ void chooseComPort(UpdateContext* ctx, int number)
     std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "/dev/ttyS%d", number - 1);
 }
 
+bool chooseDevice(UpdateContext* ctx, const std::string& device)
+{
+    std::snprintf(ctx->comDevice, sizeof ctx->comDevice, "%s", device.c_str());
+    return true;
+}
+
 std::string chosenPortName(const UpdateContext& ctx)
 {
     return ctx.comDevice;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <string.h>
 
 #include "port_list.h"
 
@@ -119,7 +121,21 @@ void chooseComPort(UpdateContext* ctx, int number)
     ctx->comPort = number;
 }
 
+bool chooseDevice(UpdateContext* ctx, const std::string& device)
+{
+    std::string name = device.compare(0, 4, "\\\\.\\") == 0 ? device.substr(4) : device;
+    if (name.size() < 4 || _strnicmp(name.c_str(), "COM", 3) != 0 ||
+        name.find_first_not_of("0123456789", 3) != std::string::npos || name.size() > 11)
+        return false;
+    const int number = std::atoi(name.c_str() + 3);
+    if (number < 1)
+        return false;
+    chooseComPort(ctx, number);
+    return true;
+}
+
 std::string chosenPortName(const UpdateContext& ctx)
 {
+    // --device COMn was taken as --com n.
     return "COM" + std::to_string(ctx.comPort);
 }

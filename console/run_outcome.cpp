@@ -35,7 +35,8 @@ std::string stateLine(const RunOutcome& outcome, const std::string& address)
     const TextId device = outcome.written  ? TextDeviceUpdated
                           : outcome.erased ? TextDeviceErased
                                            : TextDeviceUnchanged;
-    return "kt5cufirm: " + sentence({consoleMessage(device), xport});
+    const std::string cause = outcome.cause.empty() ? std::string() : consoleMessage(TextStateCause, {outcome.cause});
+    return "kt5cufirm: " + sentence({consoleMessage(device), xport, cause});
 }
 
 int finishRun(const RunOutcome& outcome, const std::string& address)

@@ -18,6 +18,7 @@ struct RunOutcome {
     bool erased = false;           // the device was asked to erase
     bool written = false;          // written and verified
     bool repair = false;           // a --restore-xport run
+    std::string cause;             // why it failed, in the console's words; empty when unknown
 };
 
 RunOutcome outcomeOf(const UpdateContext& ctx);

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,4 +18,5 @@ void openMissingStandardStreams()
             close(opened);
         }
     }
+    signal(SIGPIPE, SIG_IGN);
 }

@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 
 #include "cancel.h"
@@ -21,20 +23,46 @@ int terminalColumns(std::FILE* stream)
     return size.ws_col > 0 ? size.ws_col : 80;
 }
 
+bool enableLineRedraw(std::FILE* stream)
+{
+    // A POSIX terminal takes the escape sequences as they are.
+    return isTerminal(stream);
+}
+
+namespace {
+
+int terminalDescriptor = -1;
+
+} // namespace
+
+std::FILE* questionTerminal()
+{
+    static std::FILE* const terminal = [] {
+        terminalDescriptor = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+        std::FILE* stream = terminalDescriptor >= 0 ? fdopen(terminalDescriptor, "w") : nullptr;
+        if (stream == nullptr && terminalDescriptor >= 0) {
+            close(terminalDescriptor);
+            terminalDescriptor = -1;
+        }
+        return stream;
+    }();
+    return terminal;
+}
+
 std::string readAnswerLine()
 {
     // Short polls, so that an interrupt ends the question even when it came
     // just before the wait began.
     std::string answer;
-    while (!cancelRequested()) {
-        pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (questionTerminal() != nullptr && !cancelRequested()) {
+        pollfd input{terminalDescriptor, POLLIN, 0};
         const int ready = poll(&input, 1, 100);
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
             continue;
         char c = 0;
-        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        const ssize_t n = read(terminalDescriptor, &c, 1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0 || c == '\n')
@@ -55,6 +83,12 @@ void writeToStandardError(const char* text, size_t length)
         text += n;
         length -= static_cast<size_t>(n);
     }
+}
+
+void pauseAMillisecond()
+{
+    const timespec step{0, 1000000};
+    nanosleep(&step, nullptr);
 }
 
 std::string systemErrorText(int number)

@@ -19,6 +19,9 @@ void writeConsoleText(std::FILE* stream, const std::string& text);
 // `text` as the console writes it to a file or pipe: (POSIX) converted to the
 // set, else as it is; (Windows) the table's bytes unchanged.
 std::string consoleBytes(const std::string& text);
+// UTF-8 `text` (the console's own literals) as the text table gives its
+// texts: (POSIX) as it is, (Windows) in the ANSI code page.
+std::string fromUtf8(const std::string& text);
 // Whether the console's character set can show Japanese (always on Windows).
 bool consoleShowsJapanese();
 

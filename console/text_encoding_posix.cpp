@@ -105,6 +105,11 @@ void writeConsoleText(std::FILE* stream, const std::string& text)
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
+std::string fromUtf8(const std::string& text)
+{
+    return text;
+}
+
 bool consoleShowsJapanese()
 {
     std::string bytes;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "kt_version.h"
+#include "output_gate.h"
+
 namespace {
 
 std::string peerText(const sockaddr_in* peer)
@@ -90,11 +93,36 @@ void TraceLog::write(const TraceRecord& record)
     const long long milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
     // One call per line, flushed, so that a trace ends with the last exchange
     // even when the run is cut short.
-    std::fputs((line(record, milliseconds, columns_) + "\n").c_str(), out_);
-    std::fflush(out_);
+    writeThroughGate(out_, line(record, milliseconds, columns_) + "\n",
+                     [](std::FILE* stream, const std::string& text) { std::fputs(text.c_str(), stream); });
 }
 
 void TraceLog::hook(void* context, const TraceRecord& record)
 {
     static_cast<TraceLog*>(context)->write(record);
+}
+
+std::string TraceLog::header(const std::vector<std::string>& arguments, std::time_t now)
+{
+    std::string command = "kt5cufirm";
+    for (const std::string& argument : arguments) {
+        if (!argument.empty() && argument.find_first_of(" \t'\"") == std::string::npos) {
+            command += " " + argument;
+            continue;
+        }
+        std::string quoted = "'";
+        for (const char c : argument)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += " " + quoted + "'";
+    }
+    char date[64] = "";
+    if (const std::tm* utc = std::gmtime(&now))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S UTC", utc);
+    return "# kt5cufirm " KT_VERSION_TEXT " trace\n# command line: " + command + "\n# started: " + date + "\n";
+}
+
+void TraceLog::writeHeader(const std::vector<std::string>& arguments)
+{
+    std::fputs(header(arguments, std::time(nullptr)).c_str(), out_);
+    std::fflush(out_);
 }

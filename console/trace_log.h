@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "exchange_trace.h"
 
@@ -16,6 +18,11 @@ public:
     explicit TraceLog(std::FILE* out, int columns = 0);
 
     void write(const TraceRecord& record);
+    // A trace file's first lines: the program and its version, the command
+    // line (each argument with a space or quote in single quotes) and the
+    // date and time in UTC, each line starting with '#'.
+    static std::string header(const std::vector<std::string>& arguments, std::time_t now);
+    void writeHeader(const std::vector<std::string>& arguments);
     // For a run's hooks: trace = TraceLog::hook, traceContext = &log.
     static void hook(void* context, const TraceRecord& record);
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <cstdio>
 
 #include "update_context.h"
 
@@ -44,5 +45,10 @@ int hexByte(const uint8_t* text);
 // *reason (when given) says why, e.g. "is a directory".
 int readImageFile(const char* path, uint8_t** data, int32_t* size, std::string* reason);
 
-// Platform: the full path of "kt58netcu.hex" in the program's own directory.
+// Platform: the full path of "kt58netcu.hex" in the program's own directory,
+// in UTF-8; empty when it does not fit.
 void programImagePath(char path[kPathSize]);
+
+// Platform: opens a file for reading in binary mode by its UTF-8 path; null
+// when it cannot be opened (errno says why).
+std::FILE* openForReading(const char* path);

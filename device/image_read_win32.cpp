@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "image_file.h"
+#include "wide_path.h"
 
 namespace {
 
@@ -26,11 +27,13 @@ int readImageFile(const char* path, uint8_t** data, int32_t* size, std::string* 
     *data = nullptr;
     if (path[0] == '\0')  // the program's path left no room for the file's name
         return refuse(reason, std::strerror(ENAMETOOLONG));
+    // Paths are UTF-8: the wide calls reach every folder, whatever the code page.
+    const std::wstring wide = widePath(path);
     struct _stat64 status {};
     // A directory does not open at all; say what it is rather than "permission denied".
-    if (_stat64(path, &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFDIR)
+    if (_wstat64(wide.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) == _S_IFDIR)
         return refuse(reason, "is a directory");
-    const int file = _open(path, _O_RDONLY | _O_BINARY);
+    const int file = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
     if (file < 0)
         return refuse(reason, std::strerror(errno));
     if (_fstat64(file, &status) != 0)

@@ -6,6 +6,11 @@
 
 #include "image_file.h"
 
+std::FILE* openForReading(const char* path)
+{
+    return std::fopen(path, "rb");
+}
+
 void programImagePath(char path[kPathSize])
 {
     std::memset(path, 0, kPathSize);

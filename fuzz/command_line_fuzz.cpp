@@ -45,10 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FUZZ_EXPECT(line.device.size() < 260 && line.image.size() < 260);
     FUZZ_EXPECT(!(line.check && line.restoreXport));
     // What reaches the resolver is a dotted address (as the system's own
-    // conversion reads one) or a host name with a letter or hyphen in it.
+    // conversion reads one) or a host name that the resolver would never
+    // read as a number ("10.0.0.0x1" is 10.0.0.1 to inet_aton).
     const auto usable = [](const std::string& ip) {
         in_addr address{};
-        const bool numeric = ip.find_first_not_of("0123456789.") == std::string::npos;
+        const bool numeric = inet_aton(ip.c_str(), &address) != 0;
         return numeric ? inet_pton(AF_INET, ip.c_str(), &address) == 1 : isHostName(ip);
     };
     if (fleet && line.serialFleet) {

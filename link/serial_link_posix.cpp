@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +38,12 @@ struct PortOriginal {
     termios settings{};
     bool lowLatencySet = false;
 } original;
+
+// The same settings for a signal handler: written before the port is
+// published, kept unchanged while it is.
+termios settingsAtOpen{};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "a signal handler reads the published port");
+std::atomic<int> publishedPort{kNoPort};
 
 // The errno of a port that takes the line settings without error but does
 // not show them when read back.
@@ -121,6 +128,7 @@ void restorePort(int port)
 {
     if (original.port != port)
         return;
+    publishedPort.store(kNoPort);
     if (original.lowLatencySet)
         releaseLowLatency(port);
     tcsetattr(port, TCSANOW, &original.settings);
@@ -168,6 +176,8 @@ int openSerial(UpdateContext* ctx)
         return 0;
     }
     original = PortOriginal{port, settings, false};
+    settingsAtOpen = settings;
+    publishedPort.store(port);
     tcflush(port, TCIOFLUSH);
     const int result = configureSerial(port);
     if (result == 0) {
@@ -224,8 +234,10 @@ void writeSerial(UpdateContext* ctx)
             written += static_cast<int>(n);
             continue;
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR)
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            ctx->run.facts.linkError = errno;
             return;
+        }
         // The output is held (handshake or full queue): wait for room, in time.
         const int left = millisecondsUntil(deadline);
         if (left == 0)
@@ -259,13 +271,24 @@ int readSerial(UpdateContext* ctx)
                 n = read(port, ctx->rxBuffer + count, static_cast<size_t>(wanted - count));
                 if (n > 0)
                     count += static_cast<int>(n);
-                else if (n < 0 ? errno != EAGAIN && errno != EINTR : (entry.revents & (POLLHUP | POLLERR)) != 0)
-                    break;  // the line failed or hung up: nothing more will come
+                else if (n < 0 ? errno != EAGAIN && errno != EINTR : (entry.revents & (POLLHUP | POLLERR)) != 0) {
+                    // The line failed or hung up: nothing more will come.
+                    ctx->run.facts.linkClosed = 1;
+                    ctx->run.facts.linkError = n < 0 ? errno : 0;
+                    break;
+                }
             }
         }
     }
     ctx->rxLength = count;
     return count;
+}
+
+void putBackSerialSettingsAtOnce()
+{
+    const int port = publishedPort.load();
+    if (port != kNoPort)
+        tcsetattr(port, TCSANOW, &settingsAtOpen);
 }
 
 void closeSerial(UpdateContext* ctx)

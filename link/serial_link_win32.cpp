@@ -7,8 +7,6 @@
 
 namespace {
 
-// "\\.\COM" + 8 digits + the terminating zero.
-constexpr int kPortNameSize = 16;
 constexpr int32_t kLargestPort = 99999999;
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;  // 0x0F
@@ -48,6 +46,7 @@ struct SlicedRead {
     DWORD wanted;
     DWORD count;
     bool failed;
+    DWORD error;  // the system's reason when the read failed
 };
 
 // One slice: the missing bytes, or as many as come within `sliceMs`. 1 once all are in.
@@ -60,6 +59,7 @@ int readSlice(void* arg, int sliceMs)
     DWORD n = 0;
     if (!ReadFile(read->port, read->buffer + read->count, read->wanted - read->count, &n, nullptr)) {
         read->failed = true;
+        read->error = GetLastError();
         return 0;
     }
     read->count += n;
@@ -68,14 +68,32 @@ int readSlice(void* arg, int sliceMs)
 
 } // namespace
 
+int32_t comNumberFromName(const char* name)
+{
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "COM", 3) != CSTR_EQUAL || name[3] == '0')
+        return 0;
+    int32_t number = 0;
+    for (const char* digit = name + 3; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || number > kLargestPort / 10)
+            return 0;
+        number = number * 10 + (*digit - '0');
+    }
+    return number;
+}
+
 int openSerial(UpdateContext* ctx)
 {
     ctx->comHandle = INVALID_HANDLE_VALUE;
+    // A device named "COM<n>" is COM n; another name (\\.\CNCA0) is opened as given.
+    const int32_t named = ctx->comDevice[0] != '\0' ? comNumberFromName(ctx->comDevice) : ctx->comPort;
     // A number that does not fit the name opens nothing.
-    if (ctx->comPort < 0 || ctx->comPort > kLargestPort)
+    if (named < 0 || named > kLargestPort)
         return 0;
-    char name[kPortNameSize];
-    std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(ctx->comPort));
+    char name[kPathSize];
+    if (named == 0 && ctx->comDevice[0] != '\0')
+        std::snprintf(name, sizeof name, "%s", ctx->comDevice);
+    else
+        std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(named));
 
     const HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -146,7 +164,7 @@ int readSerial(UpdateContext* ctx)
         // Cut short by a cancel while nothing has been changed, as the TCP link's wait.
         const int receiveMs = protocolWaits().receiveMs;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(receiveMs);
-        SlicedRead read{port, ctx->rxBuffer, wanted, 0, false};
+        SlicedRead read{port, ctx->rxBuffer, wanted, 0, false, 0};
         while (read.count < wanted && !read.failed) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0 || waitUnlessCancelled(ctx, static_cast<int>(left.count()), readSlice, &read) != 0)
@@ -157,6 +175,10 @@ int readSerial(UpdateContext* ctx)
                 break;
         }
         count = read.failed ? 0 : read.count;
+        if (read.failed) {
+            ctx->run.facts.linkClosed = 1;
+            ctx->run.facts.linkError = static_cast<int32_t>(read.error);
+        }
         setTimeouts(port, receiveMs);
     }
     ctx->rxLength = static_cast<int32_t>(count);
@@ -174,4 +196,8 @@ void closeSerial(UpdateContext* ctx)
     PurgeComm(port, kPurgeAll);
     CloseHandle(port);
     ctx->comHandle = INVALID_HANDLE_VALUE;
+}
+
+void putBackSerialSettingsAtOnce()
+{
 }

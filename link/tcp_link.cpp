@@ -105,6 +105,7 @@ int sendTcp(WindowHandle window, UpdateContext* ctx)
     for (int sent = 0; sent < length;) {
         const int n = sendOnSocket(ctx->tcpSocket, ctx->txBuffer + sent, length - sent);
         if (n < 0) {
+            ctx->run.facts.linkError = lastSocketError();
             ctx->errorCode = ErrSend;
             reportError(window, ctx);
             return 0;
@@ -135,8 +136,12 @@ int receiveTcp(WindowHandle, UpdateContext* ctx)
             break;
         // Never more than is still missing: a longer reply's rest stays queued.
         const int n = receiveFromSocket(ctx->tcpSocket, gathered + count, wanted - count);
-        if (n <= 0)
+        if (n <= 0) {
+            // The peer closed the connection, or the socket failed.
+            ctx->run.facts.linkClosed = 1;
+            ctx->run.facts.linkError = n < 0 ? lastSocketError() : 0;
             break;
+        }
         count += n;
     }
     ctx->rxLength = count;

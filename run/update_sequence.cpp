@@ -1,6 +1,7 @@
 #include "update_sequence.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "cancel.h"
 #include "command_channel.h"
@@ -135,6 +136,7 @@ int runUpdate(WindowHandle window, UpdateContext* ctx)
     ctx->eraseSent = 0;
     ctx->xportChanged = 0;
     ctx->leftAlone = 0;
+    std::memset(&ctx->run.facts, 0, sizeof ctx->run.facts);
     // Until something is changed, a cancel cuts the waits short.
     setWaitsCutByCancel(ctx, 1);
     postCommand(window, ctx, CmdEnableControls, 0);

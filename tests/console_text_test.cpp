@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console_messages.h"
+#include "image_words.h"
 
 namespace {
 
@@ -51,6 +52,21 @@ TEST(ConsoleMessages, EveryTextTakesTheSameValuesInBothLanguages)
     };
     for (const auto& text : texts)
         EXPECT_EQ(placeholders(text.english), placeholders(text.japanese)) << "id " << text.id;
+}
+
+// In English the console says of an image what the image check says.
+TEST(ConsoleMessages, ImageWordsInEnglishAreTheCheckersTexts)
+{
+    for (int fault = ImageEmpty; fault <= ImageOverlap; ++fault) {
+        for (const int line : {0, 7}) {
+            const ImageProblem problem{fault, line, line == 0 ? 0 : 44, 100, 0x3C, 0x105};
+            EXPECT_EQ(imageProblemWords(problem), imageProblemText(problem)) << "fault " << fault;
+        }
+    }
+    for (const int dataRecords : {0, 2}) {
+        const ImageSummary summary{0x02, 0x01, 4, dataRecords, 24, 0x100, 0x2FFF7};
+        EXPECT_EQ(imageSummaryWords(summary), imageSummaryText(summary));
+    }
 }
 
 } // namespace

@@ -46,16 +46,23 @@ finish() {
   echo "ok: $1"
 }
 
-start_sim --port 0 --xport
-port=$(sed -nE 's/.*listening on [0-9.]+:([0-9]+).*/\1/p' "$work/sim.log")
-"$runner" "$console" --method network --ip 127.0.0.1 --tcp-port "$port" --image "$image" --yes
-finish "KT-58NET under Wine" "XPort: 6 exchanges, setup byte 21 now 2"
-
 start_sim --pty
 pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com7"
-"$runner" "$console" --com 7 --image "$image" --yes
+"$runner" "$console" --device com7 --image "$image" --yes
 rm -f "$WINEPREFIX/dosdevices/com7"
 # Wine's server keeps the port as its terminal: end it before the line hangs up.
 wineserver -k 2>/dev/null || true
-finish "KT-58CU on COM7 under Wine" "1 complete write"
+finish "KT-58CU on com7 (--device, lower case) under Wine" "1 complete write"
+
+# The program and its image in a folder with a Japanese name, under a Western
+# code page (Wine takes Unix names in the locale's character set, here UTF-8):
+# the folder reaches the image through the wide calls.
+folder="$work/ファーム更新"
+mkdir "$folder"
+cp "$console" "$folder/"
+cp "$work/sample.hex" "$folder/kt58netcu.hex"
+start_sim --port 0 --xport
+port=$(sed -nE 's/.*listening on [0-9.]+:([0-9]+).*/\1/p' "$work/sim.log")
+LC_ALL=C.UTF-8 "$runner" "$folder/$(basename "$console")" --method network --ip 127.0.0.1 --tcp-port "$port" --yes
+finish "KT-58NET under Wine, from a Japanese folder" "XPort: 6 exchanges, setup byte 21 now 2"

@@ -71,10 +71,11 @@ std::wstring text(int id)
     return widen(japanese() ? entry.second : entry.first);
 }
 
+// A variable of the environment in UTF-8, whatever the ANSI code page.
 std::string environment(const char* name)
 {
-    const char* value = std::getenv(name);
-    return value == nullptr ? std::string() : value;
+    const wchar_t* value = _wgetenv(widen(name).c_str());
+    return value == nullptr ? std::string() : narrow(value);
 }
 
 // Polls until the condition holds; false after 30 s.
@@ -431,19 +432,26 @@ void expectEndsWithExitCode0(const Program& app)
     EXPECT_EQ(code, 0u);
 }
 
+// Start refused with the error box of the text, and below it what was
+// refused (nothing when empty); no run starts.
+void expectRefused(Program& app, int id, const std::wstring& what)
+{
+    HWND box = app.messageBox();
+    ASSERT_NE(box, nullptr) << "no error box";
+    EXPECT_TEXT(caption(box), text(30));
+    EXPECT_TEXT(boxText(box), what.empty() ? text(id) : text(id) + L"\r\n\r\n" + what);
+    EXPECT_EQ(app.enabled(), kAllEnabled) << "no run started";
+    Program::click(GetDlgItem(box, IDOK));
+    EXPECT_TRUE(waitUntil([&] { return app.findDialog(app.dialog) == nullptr; }));
+    EXPECT_TEXT(app.status(), L"");
+}
+
 // An empty IP address is refused with an error box before any run starts.
 void emptyAddressRefused(Program& app)
 {
     app.chooseNetwork(L"");
     Program::click(GetDlgItem(app.dialog, IdStart));
-    HWND box = app.messageBox();
-    ASSERT_NE(box, nullptr) << "no error box";
-    EXPECT_TEXT(caption(box), text(30));
-    EXPECT_TEXT(boxText(box), text(17));
-    EXPECT_EQ(app.enabled(), kAllEnabled) << "no run started";
-    Program::click(GetDlgItem(box, IDOK));
-    EXPECT_TRUE(waitUntil([&] { return app.findDialog(app.dialog) == nullptr; }));
-    EXPECT_TEXT(app.status(), L"");
+    expectRefused(app, 17, L"");
 }
 
 TEST(Dialog, VersionRecordAndManifest)
@@ -475,6 +483,7 @@ TEST(Dialog, VersionRecordAndManifest)
 
     HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(image, nullptr);
+    EXPECT_NE(FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14)), nullptr) << "no icon";
     HRSRC manifest = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(manifest, nullptr) << "no manifest";
     const std::string xml(static_cast<const char*>(LockResource(LoadResource(image, manifest))),
@@ -525,12 +534,14 @@ TEST(Dialog, JapaneseDialogEndToEnd)
     expectEndsWithExitCode0(app);
 }
 
+// Enter in the address field, which keeps the focus: Start takes the address
+// as it stands.
 TEST(Dialog, DeclinedUpdateWritesNothing)
 {
     Program app;
     ASSERT_TRUE(app.ready());
     app.chooseNetwork(L"127.0.0.1");
-    Program::click(GetDlgItem(app.dialog, IdStart));
+    app.press(VK_RETURN);
     answerConfirmation(app, IDNO);
     expectFinished(app, false, app.progressMaximum());
     EXPECT_EQ(app.progressMaximum(), 100) << "the range was never set";
@@ -556,16 +567,86 @@ TEST(Dialog, SilentDeviceShowsAnErrorBox)
     expectEndsWithExitCode0(app);
 }
 
-// KT-58CU on a COM port: the port picked from the list, Start pressed with
-// Enter, a close request while the question is open.
+// Start refuses a malformed address or port before anything is sent.
+TEST(Dialog, MalformedAddressAndPortAreRefused)
+{
+    Program app;
+    ASSERT_TRUE(app.ready());
+    for (const wchar_t* address : {L"999.1.1.1", L"abc", L"192.168.0"}) {
+        app.chooseNetwork(address);
+        app.press(VK_RETURN);
+        expectRefused(app, 17, address);
+    }
+    app.chooseNetwork(L"127.0.0.1", "70000");
+    app.press(VK_RETURN);
+    expectRefused(app, 18, L"70000");
+}
+
+// Start refuses a run without the image beside the program, naming its path
+// (the program's folder has a Japanese name).
+TEST(Dialog, MissingImageIsRefused)
+{
+    Program app;
+    ASSERT_TRUE(app.ready());
+    app.chooseNetwork(L"127.0.0.1");
+    Program::click(GetDlgItem(app.dialog, IdStart));
+    std::wstring path = widen(environment("KT_DIALOG_EXE"));
+    expectRefused(app, 27, path.substr(0, path.find_last_of(L'\\') + 1) + L"kt58netcu.hex");
+}
+
+// A kept XPort record that cannot be used (a folder at its path) refuses
+// Start with the XPort's error box: nothing is sent, no run starts.
+TEST(Dialog, UnusableKeptRecordRefusesStart)
+{
+    const std::wstring folder = std::wstring(_wgetenv(L"LOCALAPPDATA")) + L"\\kt5cufirm";
+    const std::wstring record = folder + L"\\xport-127.0.0.1.setup";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(record.c_str(), nullptr));
+    Program app;
+    ASSERT_TRUE(app.ready());
+    app.chooseNetwork(L"127.0.0.1");
+    Program::click(GetDlgItem(app.dialog, IdStart));
+    HWND box = app.messageBox();
+    EXPECT_NE(box, nullptr) << "no error box";
+    if (box != nullptr) {
+        EXPECT_TEXT(caption(box), text(30));
+        EXPECT_TEXT(boxText(box), text(13));
+        EXPECT_EQ(app.enabled(), kAllEnabled) << "no run started";
+        Program::click(GetDlgItem(box, IDOK));
+        EXPECT_TRUE(waitUntil([&] { return app.findDialog(app.dialog) == nullptr; }));
+    }
+    RemoveDirectoryW(record.c_str());
+    EXPECT_TEXT(app.status(), L"");
+    Program::click(GetDlgItem(app.dialog, IdExit));
+    expectEndsWithExitCode0(app);
+}
+
+// A network run ended by force at its question, after the switch: the
+// XPort's true setup stays kept for the next run of either program (the
+// script puts it back with kt5cufirm --restore-xport).
+TEST(Dialog, KilledAfterTheSwitch)
+{
+    Program app;
+    ASSERT_TRUE(app.ready());
+    app.chooseNetwork(L"127.0.0.1");
+    Program::click(GetDlgItem(app.dialog, IdStart));
+    ASSERT_NE(app.messageBox(), nullptr) << "no confirmation box";
+    EXPECT_NE(GetFileAttributesW((std::wstring(_wgetenv(L"LOCALAPPDATA")) +
+                                  L"\\kt5cufirm\\xport-127.0.0.1.setup").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "the setup is kept";
+}  // the program is ended by force here
+
+// KT-58CU on a COM port: the port typed in lower case, Start pressed with
+// Enter while the field keeps the focus, a close request while the question
+// is open.
 TEST(Dialog, SerialUpdateStartedWithEnter)
 {
     Program app;
     ASSERT_TRUE(app.ready());
     const int com = std::atoi(environment("KT_COM").c_str());
     ASSERT_GE(com, 1);
-    ASSERT_LE(com, 9);
-    app.choose(app.comPanel, IdComPort, com - 1);
+    app.type(app.comPanel, IdComPort, widen("com" + std::to_string(com)).c_str());
     app.press(VK_RETURN);
     HWND box = app.messageBox();
     ASSERT_NE(box, nullptr);

@@ -3,9 +3,9 @@
 # dialog_driver, against the native emulator: each case gets an emulator of
 # its own, and afterwards the emulator's memory and summary must show what the
 # case did to the device. Runs on a virtual display (xvfb-run).
-# Usage: dialog_under_wine.sh KT58SIM KT58MKIMAGE KT5CUFIRM.EXE DIALOG_DRIVER.EXE
+# Usage: dialog_under_wine.sh KT58SIM KT58MKIMAGE KT5CUFIRM.EXE DIALOG_DRIVER.EXE CONSOLE.EXE
 set -euo pipefail
-sim=$1 mkimage=$2 program=$3 driver=$4
+sim=$1 mkimage=$2 program=$3 driver=$4 console=$5
 if [ ! -x "$sim" ] || [ ! -x "$mkimage" ]; then
   echo "SKIPPED: the native build's kt58sim and kt58mkimage are needed: build the linux preset first"
   exit 77
@@ -94,6 +94,22 @@ if wanted JapaneseDialogEndToEnd; then
   stop_sim JapaneseDialogEndToEnd "1 complete write" written
 fi
 
+# Refused before anything is sent: the XPort never hears a datagram.
+if wanted MalformedAddressAndPortAreRefused; then
+  start_sim --port 0 --xport
+  drive MalformedAddressAndPortAreRefused
+  stop_sim MalformedAddressAndPortAreRefused "XPort: 0 exchanges" none
+fi
+
+if wanted MissingImageIsRefused; then
+  # A folder with a Japanese name under a Western code page: Unix names in UTF-8.
+  mkdir -p "$work/ファーム"
+  cp "$program" "$work/ファーム/KT5CUfirm.exe"
+  start_sim --port 0 --xport
+  drive MissingImageIsRefused LC_ALL=C.UTF-8 KT_DIALOG_EXE="Z:${work//\//\\}\\ファーム\\KT5CUfirm.exe"
+  stop_sim MissingImageIsRefused "XPort: 0 exchanges" none
+fi
+
 if wanted SerialUpdateStartedWithEnter; then
   start_sim --pty
   pty=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
@@ -103,6 +119,26 @@ if wanted SerialUpdateStartedWithEnter; then
   # Wine's server keeps the port as its terminal: end it before the line hangs up.
   wineserver -k 2>/dev/null || true
   stop_sim SerialUpdateStartedWithEnter "1 complete write" written
+fi
+
+# The XPort's true setup kept by the dialog: an unusable record refuses the
+# run; a run killed after the switch is put back by the console's repair.
+if wanted UnusableKeptRecordRefusesStart; then
+  start_sim --port 0 --xport
+  drive UnusableKeptRecordRefusesStart
+  stop_sim UnusableKeptRecordRefusesStart "XPort: 0 exchanges" none
+fi
+
+if wanted KilledAfterTheSwitch; then
+  start_sim --port 0 --xport
+  drive KilledAfterTheSwitch
+  if ! "$runner" "$console" --restore-xport --ip 127.0.0.1 > "$work/restore.log" 2>&1; then
+    echo "FAIL: KilledAfterTheSwitch: the console's repair failed" >&2
+    cat "$work/restore.log" >&2
+    failures=$((failures + 1))
+  fi
+  # query, get, put, get of the switch; get, put, get of the repair
+  stop_sim KilledAfterTheSwitch "XPort: 7 exchanges, setup byte 21 now 2" none
 fi
 
 if [ $failures -ne 0 ]; then

@@ -45,6 +45,7 @@ TEST(FleetHosts, AMalformedLineIsNamed)
         {"10.0.0.256\n", "hosts:1: '10.0.0.256' is neither a dotted IPv4 address nor a host name: 10.0.0.256"},
         {"010.0.0.1\n", "hosts:1: '010.0.0.1' is neither a dotted IPv4 address nor a host name: 010.0.0.1"},
         {"unit_7\n", "hosts:1: 'unit_7' is neither a dotted IPv4 address nor a host name: unit_7"},
+        {"10.0.0.0x1\n", "hosts:1: '10.0.0.0x1' is neither a dotted IPv4 address nor a host name: 10.0.0.0x1"},
         {":10001\n", "hosts:1: '' is neither a dotted IPv4 address nor a host name: :10001"},
         {"10.0.0.1\n# again\n10.0.0.1:10001\n", "hosts:3: 10.0.0.1:10001 is listed already on line 1"},
         {"# nothing\n\n", "hosts: no unit is listed"},
@@ -95,6 +96,7 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     done.versionBefore = "1.00";
     done.versionAfter = "1.02";
     done.result = UnitResult::Complete;
+    done.sha256 = std::string(64, 'a');
     done.seconds = 61.25;
     UnitReport left;
     left.label = "10.0.0.8:10002";
@@ -110,12 +112,12 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     EXPECT_EQ(parseJsonObject(doneLine),
               (JsonObject{{"host", "unit-7"}, {"address", "10.0.0.7"}, {"tcp_port", 10001.0},
                           {"version_before", "1.00"}, {"version_after", "1.02"}, {"result", "complete"},
-                          {"status", 0.0}, {"seconds", 61.2}}))
+                          {"status", 0.0}, {"seconds", 61.2}, {"sha256", std::string(64, 'a')}}))
         << doneLine;
     EXPECT_EQ(parseJsonObject(leftLine),
               (JsonObject{{"host", "10.0.0.8"}, {"address", nullptr}, {"tcp_port", 10002.0},
                           {"version_before", nullptr}, {"version_after", nullptr}, {"result", "not attempted"},
-                          {"status", 1.0}, {"seconds", 0.0}}))
+                          {"status", 1.0}, {"seconds", 0.0}, {"sha256", ""}}))
         << leftLine;
     // A host name with characters that JSON escapes comes back as it was.
     left.host = "a\"b\\c";

@@ -5,8 +5,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "command_channel.h"
@@ -76,6 +79,52 @@ protected:
     HWND window = nullptr;
 };
 
+// The dialog made while the registry's serial map names ports above COM9.
+class MainDialogWithPorts : public MainDialog {
+protected:
+    void SetUp() override
+    {
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, kMap, 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &map_,
+                        nullptr);
+        ASSERT_NE(map_, nullptr);
+        for (const auto& [name, port] : kPorts)
+            RegSetValueExA(map_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(port), std::strlen(port) + 1);
+        MainDialog::SetUp();
+    }
+    void TearDown() override
+    {
+        MainDialog::TearDown();
+        for (const auto& entry : kPorts)
+            RegDeleteValueA(map_, entry.first);
+        RegCloseKey(map_);
+    }
+
+    static constexpr const char* kMap = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+    static constexpr std::pair<const char*, const char*> kPorts[] = {
+        {"\\Device\\KtTest15", "COM15"}, {"\\Device\\KtTest3", "COM3"}, {"\\Device\\KtTest12", "COM12"},
+        {"\\Device\\KtTestOdd", "COM20x"}};
+    HKEY map_ = nullptr;
+};
+
+TEST_F(MainDialogWithPorts, ComListOffersTheExistingPortsAboveCom9)
+{
+    std::vector<std::string> entries;
+    const int count = static_cast<int>(SendDlgItemMessageA(comPanel, IdComPort, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i)
+        entries.push_back(itemOf(comPanel, IdComPort, i));
+    ASSERT_GE(entries.size(), 11u);
+    EXPECT_EQ(entries[8], "COM9");
+    const auto com12 = std::find(entries.begin(), entries.end(), "COM12");
+    const auto com15 = std::find(entries.begin(), entries.end(), "COM15");
+    ASSERT_NE(com15, entries.end());
+    EXPECT_LT(com12, com15) << "ascending";
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM3"), 1);
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "COM20x"), 0);
+    SendDlgItemMessageA(comPanel, IdComPort, CB_SETCURSEL, com15 - entries.begin(), 0);
+    SendMessageA(comPanel, WM_COMMAND, MAKEWPARAM(IdComPort, CBN_SELCHANGE), 0);
+    EXPECT_EQ(updateContext.comPort, 15);
+}
+
 TEST_F(MainDialog, StartsWithKt58cuOnCom1AndPort10001)
 {
     EXPECT_EQ(itemOf(window, IdMethod, 0), "KT-58CU");
@@ -128,6 +177,9 @@ TEST_F(MainDialog, MethodListSwitchesPanelsAndKeepsTheirValues)
 TEST_F(MainDialog, PanelsReadTheirFieldsWhenLeft)
 {
     typeAndLeave(comPanel, IdComPort, "com3", CBN_KILLFOCUS);
+    EXPECT_EQ(updateContext.comPort, 3);
+    EXPECT_EQ(textOf(comPanel, IdComPort), "COM3");
+    typeAndLeave(comPanel, IdComPort, "COM", CBN_KILLFOCUS);
     EXPECT_EQ(updateContext.comPort, 1);
     EXPECT_EQ(textOf(comPanel, IdComPort), "COM1");
     typeAndLeave(comPanel, IdComPort, "COM 7", CBN_KILLFOCUS);

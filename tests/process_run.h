@@ -19,6 +19,14 @@ struct ProcessResult {
     std::string all;        // both, in the order they came
 };
 
+// How the program's standard streams differ from the usual pipes.
+struct ProcessStreams {
+    int closed = -1;  // this descriptor (0, 1 or 2) closed when it starts
+    int unread = -1;  // 1 or 2: that stream a pipe nobody reads, where a write meets a broken pipe
+};
+
+// The program runs in a session of its own, without a controlling terminal:
+// it never reaches the terminal of whoever runs the tests.
 class Process {
 public:
     using Strings = std::vector<std::string>;
@@ -26,7 +34,8 @@ public:
     // Starts argv[0] with `argv`. `environment` is applied over this
     // process's own: "NAME=value" sets, "NAME" removes. Standard input gets
     // `input`, then ends, unless `inputStaysOpen` (send() adds, closeInput() ends).
-    explicit Process(Strings argv, Strings environment = {}, std::string input = {}, bool inputStaysOpen = false);
+    explicit Process(Strings argv, Strings environment = {}, std::string input = {}, bool inputStaysOpen = false,
+                     ProcessStreams streams = {});
     ~Process();  // kills and reaps a program still running
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -60,6 +69,9 @@ private:
     bool exited_ = false;
     ProcessResult result_;
 };
+
+// This process's environment with `changes` applied, as Process applies them.
+std::vector<std::string> environmentWith(const std::vector<std::string>& changes);
 
 // Runs a program to its end; see Process.
 ProcessResult runProcess(Process::Strings argv, Process::Strings environment = {}, std::string input = {},

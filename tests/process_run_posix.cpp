@@ -26,7 +26,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return result;
 }
 
-// This process's environment with `changes` applied.
+} // namespace
+
 std::vector<std::string> environmentWith(const std::vector<std::string>& changes)
 {
     std::vector<std::string> result;
@@ -41,6 +42,8 @@ std::vector<std::string> environmentWith(const std::vector<std::string>& changes
     }
     return result;
 }
+
+namespace {
 
 int millisecondsLeft(Clock::time_point deadline)
 {
@@ -57,7 +60,8 @@ void closeFd(int& fd)
 
 } // namespace
 
-Process::Process(Strings argv, Strings environment, std::string input, bool inputStaysOpen)
+Process::Process(Strings argv, Strings environment, std::string input, bool inputStaysOpen,
+                 ProcessStreams streams)
     : pending_(std::move(input)), closeWhenSent_(!inputStaysOpen)
 {
     int in[2], out[2], err[2];
@@ -68,6 +72,8 @@ Process::Process(Strings argv, Strings environment, std::string input, bool inpu
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    if (streams.closed >= 0)
+        posix_spawn_file_actions_addclose(&actions, streams.closed);
     // This process ignores SIGPIPE (a program that leaves its input unread);
     // the program gets the default back.
     std::signal(SIGPIPE, SIG_IGN);
@@ -77,7 +83,7 @@ Process::Process(Strings argv, Strings environment, std::string input, bool inpu
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
     Strings variables = environmentWith(environment);
     auto args = pointers(argv);
     auto vars = pointers(variables);
@@ -87,6 +93,8 @@ Process::Process(Strings argv, Strings environment, std::string input, bool inpu
     posix_spawn_file_actions_destroy(&actions);
     close(in[0]), close(out[1]), close(err[1]);
     in_ = in[1], out_ = out[0], err_ = err[0];
+    if (streams.unread == STDOUT_FILENO || streams.unread == STDERR_FILENO)
+        closeFd(streams.unread == STDOUT_FILENO ? out_ : err_);
     fcntl(in_, F_SETFL, O_NONBLOCK);
     if (pid_ <= 0)
         closeFd(in_), closeFd(out_), closeFd(err_);

@@ -51,7 +51,7 @@ TEST(ProgramPath, LongerThanTheImagePathHolds)
         if (row.loadsItsOwn) {
             EXPECT_EQ(device.memory().bytes, imageMemory(own));
         } else {
-            EXPECT_THAT(errors, ::testing::HasSubstr("Read error loading firmware file."));
+            EXPECT_THAT(errors, ::testing::HasSubstr("kt5cufirm: error: the image could not be read: "));
             EXPECT_EQ(device.counters().erases, 0) << "a parent folder's image was written";
         }
     }

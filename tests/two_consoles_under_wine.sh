@@ -81,7 +81,7 @@ if ! timeout 60 "$runner" "$console" --com 8 --image "$image" --yes > "$work/sec
   fail "the second program's update did not succeed"
 fi
 kill -0 "$first" 2>/dev/null || fail "the first program stopped asking while the second ran"
-shown "$work/first.out" | grep -q 'erasing' && fail "the first program erased without an answer"
+shown "$work/first.out" | grep -q 'Erasing' && fail "the first program erased without an answer"
 
 printf 'n\r' >&3
 exec 3>&-

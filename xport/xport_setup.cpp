@@ -16,17 +16,18 @@ const uint8_t getSetupRequest[4] = {0x00, 0x00, 0x00, 0xF8};
 const uint8_t putSetupHeader[4] = {0x00, 0x00, 0x00, 0xFA};
 const uint8_t putSetupReply[4] = {0x00, 0x00, 0x00, 0xFB};
 
-// One request/reply pair on its own socket. Returns the count received, or -1
-// when the channel failed (already reported). The socket is closed on every
-// path, so a failed exchange never keeps local port 10001 from the next one.
 // Every exchange binds local port 10001: runs of one process take turns
 // for a socket's whole life, so the waits between exchanges overlap freely.
 std::mutex exchangeTurn;
 
+// One request/reply pair on its own socket. Returns the count received, or -1
+// when the channel failed (already reported). The socket is closed on every
+// path, so a failed exchange never keeps local port 10001 from the next one.
 int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, int requestLength,
              int replyLength)
 {
     std::lock_guard<std::mutex> turn(exchangeTurn);
+    ctx->run.facts.xportReplyLength = -1;
     if (!openUdpSocket(window, ctx))
         return -1;
     if (!bindUdpSocket(window, ctx)) {
@@ -44,6 +45,7 @@ int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, in
     ctx->rxLength = replyLength;
     int n = receiveUdp(window, ctx);
     closeUdpSocket(window, &ctx->udpSocket);
+    ctx->run.facts.xportReplyLength = n;
     return n;
 }
 
@@ -72,7 +74,7 @@ int keepSavedSetup(UpdateContext* ctx)
         return 1;
     uint8_t* savedSetup = ctx->run.xport.savedSetup;
     uint8_t original = savedSetup[kSwitchedByte];
-    if (!keeper->keep(ctx, savedSetup, &original))
+    if (!keeper->keep(ctx->hooks->keeperContext, savedSetup, &original))
         return 0;
     savedSetup[kSwitchedByte] = original;
     return 1;
@@ -130,6 +132,7 @@ int switchXport(WindowHandle window, UpdateContext* ctx)
     setWaitsCutByCancel(ctx, 0);
     if (!putXportSetup(window, ctx, records.changedSetup))
         return 0;
+    ctx->run.facts.xportSwitched = 1;
     announceSettling(ctx);
     if (!sleepUnlessCancelled(protocolWaits().settleMs))
         return 1;
@@ -153,7 +156,7 @@ int restoreXport(WindowHandle window, UpdateContext* ctx)
     ctx->xportChanged = 0;
     const XportSetupKeeper* keeper = setupKeeper(ctx);
     if (keeper != nullptr && keeper->forget != nullptr)
-        keeper->forget(ctx);
+        keeper->forget(ctx->hooks->keeperContext);
     return 1;
 }
 
