@@ -133,11 +133,9 @@ bool askForAll(UpdateContext* ctx, size_t units, bool serial, const FleetOptions
     askOptions.askOn = view.askOn;
     ConsoleView asker(askOptions, stdout, stderr, readAnswerLine);
     std::string imageVersion;
-    // Nobody reads the output any more (a closed pipe): nothing is started.
     return readImage(ctx, asker, &imageVersion) &&
            asker.askConfirmation(consoleMessage(serial ? TextSerialFleetQuestion : TextFleetQuestion,
-                                                {std::to_string(units), imageVersion})) &&
-           std::ferror(stdout) == 0;
+                                                {std::to_string(units), imageVersion}));
 }
 
 // The record for one unit: fresh, with the fleet's shared choices applied.
@@ -145,6 +143,7 @@ void prepareUnit(UpdateContext* ctx, const UpdateContext& shared, const UnitRepo
 {
     initUpdateContext(ctx);
     std::memcpy(ctx->imageChoice, shared.imageChoice, sizeof ctx->imageChoice);
+    std::memcpy(ctx->imagePath, shared.imagePath, sizeof ctx->imagePath);  // the header names it
     if (!unit.port.empty()) {
         ctx->method = Serial;
         chooseComPort(ctx, unit.com > 0 ? unit.com : 1);

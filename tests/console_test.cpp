@@ -1237,7 +1237,7 @@ TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
                 named.push_back(entry.path().string());
         ASSERT_EQ(named.size(), 1u);
         const std::string log = readFile(named.front());
-        EXPECT_THAT(log, ::testing::ContainsRegex("\n[0-9-]+ [0-9:]+\\.[0-9]+ Firmware update was complete\\.\n"));
+        EXPECT_THAT(log, ::testing::ContainsRegex("\n[0-9-]+ [0-9:]+\\.[0-9]+ Update complete\\.\n"));
         EXPECT_THAT(log, HasSubstr("udp out " + unit->address + ":30718"));
         EXPECT_EQ(log.find("] "), std::string::npos) << "no prefix in its own log";
         for (const auto& other : units)
@@ -1318,7 +1318,8 @@ TEST_F(ConsoleFleet, ThreeSerialUnitsAtOnceEachNamedByItsPort)
     for (const auto& device : devices) {
         SCOPED_TRACE(device->ptyPath());
         EXPECT_EQ(device->memory().bytes, imageMemory(image));
-        EXPECT_THAT(outcome.out, HasSubstr("[" + device->ptyPath() + "] Is the firmware updated? y\n"));
+        EXPECT_THAT(outcome.out, HasSubstr("[" + device->ptyPath() + "] Update the KT-58CU on " + device->ptyPath() +
+                                           " from Ver 1.00 to Ver 1.02? y\n"));
         EXPECT_THAT(outcome.out, HasSubstr("\n" + device->ptyPath() + " "));
         EXPECT_EQ(std::count(lines.begin(), lines.end(),
                              "{\"port\":\"" + device->ptyPath() +
@@ -1344,10 +1345,10 @@ TEST_F(ConsoleFleet, SideBySideOnATerminalEachUnitHasARow)
         SCOPED_TRACE(unit->label());
         // A row: the unit's name, then its phase, its settling or its bar
         // (as narrow as 40 columns leave: the percent and bytes).
-        EXPECT_THAT(screen, HasSubstr(unit->label() + "  Data erasing"));
+        EXPECT_THAT(screen, HasSubstr(unit->label() + "  Erasing the device"));
         EXPECT_THAT(screen, HasSubstr(unit->label() + "  XPort settling: 1 s"));
         EXPECT_THAT(screen, ::testing::ContainsRegex(unit->label() + "   *[0-9]+%  [0-9]+/[0-9]+ bytes\r\n"));
-        EXPECT_THAT(screen, HasSubstr("[" + unit->label() + "] Firmware update was complete.\r\n"));
+        EXPECT_THAT(screen, HasSubstr("[" + unit->label() + "] Update complete.\r\n"));
         EXPECT_THAT(screen, Not(HasSubstr("[" + unit->label() + "] written ")));
     }
 }
@@ -1378,8 +1379,8 @@ TEST_F(ConsoleFleet, RetryRunsAgainOnlyTheUnitsTheReportShowsNotComplete)
 }
 
 // Before any unit is touched: one unit named twice, a report that would
-// overwrite the hosts file or the image, a declined fleet (its old report
-// kept), an output nobody reads.
+// overwrite the hosts file or the image, nobody to ask, a declined fleet
+// (its old report kept).
 TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
 {
     ASSERT_TRUE(start({{}}));
@@ -1400,7 +1401,9 @@ TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
         {"the report is the hosts file", {"--hosts", hosts, "--report", (scratch.path() / "." / "hosts").string(), "--yes",
                                           "--image", imageFile}, 2, ""},
         {"the report is the image", {"--hosts", hosts, "--report", imageFile, "--yes", "--image", imageFile}, 2, ""},
-        {"declined", fleet({"--hosts", hosts}), 1, "kt5cufirm: no unit was changed."},
+        {"nobody to ask", fleet({"--hosts", hosts}), 2,
+         "kt5cufirm: the run asks before the device is erased, but there is no terminal to ask on: give --yes to "
+         "answer Yes (nothing was touched)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -1416,10 +1419,11 @@ TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
         EXPECT_EQ(readFile(hosts), "# the units\n\n" + units[0]->label() + "   # hall\n") << "the hosts file as it was";
         EXPECT_EQ(readFile(imageFile), image);
     }
-    // Standard output on a pipe nobody reads: the fleet ends at its question.
-    const Outcome unread = ConsoleProcess(fleet({"--hosts", hosts, "--yes"}), {}, "300,20", ProcessStreams{-1, 1}).wait();
-    EXPECT_EQ(unread.status, 1) << unread.err;
-    EXPECT_EQ(unread.lastErrLine(), "kt5cufirm: no unit was changed.");
+    // Declined on the terminal: the old report as it was.
+    int status = -1;
+    const std::string screen = runOnTerminal(fleet({"--hosts", hosts}), "n\n", &status);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << screen;
+    EXPECT_THAT(screen, HasSubstr("kt5cufirm: no unit was changed."));
     EXPECT_EQ(readFile(reportFile), oldReport);
     EXPECT_EQ(units[0]->device->counters().connections, 0);
     EXPECT_EQ(units[0]->xport->exchanges().size(), 0u);
