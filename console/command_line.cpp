@@ -37,7 +37,7 @@ constexpr const char* kHelpHead =
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
     "\n";
 
-constexpr const char* kFleetHead = "\nMany KT-58NET units, one after another (a fleet):\n";
+constexpr const char* kFleetHead = "\nMany units, one after another or side by side (a fleet):\n";
 
 constexpr const char* kHelpMiddle =
     "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
@@ -70,7 +70,7 @@ constexpr const char* kHelpHeadJapanese =
     "オプションの値は --opt VALUE または --opt=VALUE で指定します。\n"
     "\n";
 
-constexpr const char* kFleetHeadJapanese = "\n複数の KT-58NET を順に更新する（フリート）:\n";
+constexpr const char* kFleetHeadJapanese = "\n複数の台を順に、または同時に更新する（フリート）:\n";
 
 constexpr const char* kHelpMiddleJapanese =
     "フリートは一覧全体について一度だけ確認し（--yes がなければ）、各台の行の先頭に\n"
