@@ -23,6 +23,7 @@
 #include "interrupts.h"
 #include "output_gate.h"
 #include "port_list.h"
+#include "serial_link.h"
 #include "sockets.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -288,6 +289,8 @@ int summarize(const std::vector<UnitReport>& units);
 // the program ends with the worst status. Holds fleet->lock.
 [[noreturn]] void endAtOnce(FleetRun* fleet)
 {
+    // The serial ports still open get their own settings back, as a single run's does.
+    putBackSerialSettingsAtOnce();
     setOutputOverlay(nullptr);
     std::vector<UnitReport> units;
     for (size_t i = 0; i < fleet->units->size(); ++i) {
@@ -296,11 +299,9 @@ int summarize(const std::vector<UnitReport>& units);
             units.push_back(given);
             continue;
         }
-        UnitReport unit;
-        unit.label = given.label;
-        unit.host = given.host;
-        unit.address = given.address;
-        unit.tcpPort = given.tcpPort;
+        // Named as given (address or port), its result from the state noted so far.
+        UnitReport unit = given;
+        unit.result = UnitResult::NotAttempted;
         if (fleet->started[i]) {
             const RunOutcome noted = outcomeOfNotedState(fleet->states[i].load());
             unit.result = unitResult(UnitRun{noted.xportNotPutBack, noted.erased, noted.written, false, true});
