@@ -28,6 +28,8 @@ cmp -s sim/sample-firmware.hex "$work/sample.hex" ||
 
 # Starts kt58sim with the given options; waits for the line that names where it serves.
 start_sim() {
+  # Emptied first: the wait below must not read the previous emulator's lines.
+  : > "$work/sim.log"
   "$bin/sim/kt58sim" "$@" > "$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do

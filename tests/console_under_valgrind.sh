@@ -19,6 +19,8 @@ export LC_ALL=C KT5CUFIRM_TEST_WAITS=5000,50
 "$mkimage" --bin "$work/expected.bin" --out "$work/image.hex"
 
 start_sim() {
+  # Emptied first: the wait below must not read the previous emulator's lines.
+  : > "$work/sim.log"
   "$sim" "$@" --dump "$work/memory.bin" > "$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do

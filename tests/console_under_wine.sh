@@ -25,6 +25,8 @@ export LC_ALL=C KT5CUFIRM_TEST_WAITS=3000,50
 image="Z:${work//\//\\}\\sample.hex"
 
 start_sim() {
+  # Emptied first: the wait below must not read the previous emulator's lines.
+  : > "$work/sim.log"
   "$sim" "$@" --dump "$work/memory.bin" > "$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do

@@ -43,6 +43,8 @@ drive() {
 
 start_sim() {
   rm -f "$work/memory.bin"
+  # Emptied first: the wait below must not read the previous emulator's lines.
+  : > "$work/sim.log"
   "$sim" "$@" --dump "$work/memory.bin" > "$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do
