@@ -1304,12 +1304,23 @@ TEST_F(ConsoleFleet, ThreeSerialUnitsAtOnceEachNamedByItsPort)
 {
     std::vector<std::unique_ptr<DeviceEmulator>> devices;
     Strings args{"--parallel", "3", "--yes"};
+    std::vector<int> ports;  // each unit's port, as another opener sees its settings
     for (int i = 0; i < 3; ++i) {
         devices.push_back(std::make_unique<DeviceEmulator>(DeviceEmulatorOptions{}));
         ASSERT_TRUE(devices.back()->startPty());
         args.insert(args.end(), {"--device", devices.back()->ptyPath()});
+        ports.push_back(open(devices.back()->ptyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_GE(ports.back(), 0);
     }
+    std::vector<std::vector<uint8_t>> before;
+    for (const int port : ports)
+        before.push_back(settingsOf(port));
     const Outcome outcome = runConsole(fleet(args));
+    // Every port gets its own settings back, not only the last one opened.
+    for (size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(settingsOf(ports[i]), before[i]) << devices[i]->ptyPath();
+        close(ports[i]);
+    }
     EXPECT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58CU units to Ver 1.02? y\n"));
     EXPECT_THAT(outcome.out, StartsWith("Update 3"));
