@@ -29,6 +29,9 @@ enum CommandCode : uint32_t {
 
 // Posts one command of the run and returns once the window has handled it.
 void postCommand(WindowHandle window, UpdateContext* ctx, uint32_t code, intptr_t argument);
+// A progress step the run's hooks take themselves (progressStep): 1 when
+// handed over, so that postCommand need not wait for the window; else 0.
+int stepWithoutWaiting(UpdateContext* ctx, uint32_t code, intptr_t argument);
 // Shows the status line for statusCode; the caller stores the code first.
 void reportStatus(WindowHandle window, UpdateContext* ctx);
 // Shows the message box for errorCode with the thread's last socket error;

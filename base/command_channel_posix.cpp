@@ -53,8 +53,10 @@ void CommandWindow::close()
 }
 
 // The done event is the run's command window's own.
-void postCommand(WindowHandle window, UpdateContext*, uint32_t code, intptr_t argument)
+void postCommand(WindowHandle window, UpdateContext* ctx, uint32_t code, intptr_t argument)
 {
+    if (stepWithoutWaiting(ctx, code, argument))
+        return;
     window->post({code, argument});
     window->waitDone();
     window->resetDone();

@@ -11,6 +11,8 @@ HANDLE createCommandDone(UpdateContext* ctx)
 
 void postCommand(WindowHandle window, UpdateContext* ctx, uint32_t code, intptr_t argument)
 {
+    if (stepWithoutWaiting(ctx, code, argument))
+        return;
     PostMessageA(window, kUpdateCommandMessage, code, argument);
     // A wait that fails returns at once: the answer the worker then reads is
     // the one it stored before the question, never a Yes.

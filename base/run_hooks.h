@@ -30,8 +30,14 @@ struct XportSetupKeeper {
     int restoreFailedSwitch;
 };
 
+// A front end's own handling of a progress step, called on the worker
+// thread with the bytes the step adds: the step then goes without waiting
+// for the window (every other command still waits for its turn).
+using ProgressStepHook = void (*)(void* context, uint32_t bytes);
+
 struct RunHooks {
     TraceHook trace = nullptr;          void* traceContext = nullptr;
     XportSettleHook settle = nullptr;   void* settleContext = nullptr;
     const XportSetupKeeper* keeper = nullptr; void* keeperContext = nullptr;
+    ProgressStepHook progressStep = nullptr;  void* progressContext = nullptr;
 };

@@ -3,7 +3,8 @@
 // against the bare request/reply loop over the same emulator; the write on a
 // line paced at 115200 baud against the line's own limit, also behind a USB
 // serial adapter's latency timer; the peak memory of a whole update by the
-// console program against the image's size.
+// console program against the image's size; a fleet of emulated KT-58NET
+// units with the real settling waits, one after another and side by side.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -34,6 +35,8 @@
 #include "link.h"
 #include "process_run.h"
 #include "protocol.h"
+#include "run_hooks.h"
+#include "xport_emulator.h"
 
 namespace {
 
@@ -119,7 +122,8 @@ bool startDevice(DeviceEmulator& device, bool tcp)
 
 // The whole write by the update core: open, enter, every record, verify,
 // quit, close, with the command channel handled on this thread.
-Run coreWrite(bool tcp, const std::string& image, DeviceEmulatorOptions options)
+// `stepsUnwaited`: progress steps go by the run's hook, as in the console.
+Run coreWrite(bool tcp, const std::string& image, DeviceEmulatorOptions options, bool stepsUnwaited = false)
 {
     DeviceEmulator device(options);
     if (!startDevice(device, tcp))
@@ -141,6 +145,10 @@ Run coreWrite(bool tcp, const std::string& image, DeviceEmulatorOptions options)
     }
     CommandWindow window;
     SilentView view;
+    RunHooks hooks;
+    hooks.progressStep = [](void* silent, uint32_t step) { static_cast<SilentView*>(silent)->stepProgress(step); };
+    hooks.progressContext = &view;
+    ctx.hooks = stepsUnwaited ? &hooks : nullptr;
     bool ok = false;
     const auto start = Clock::now();
     std::thread worker([&] {
@@ -340,15 +348,129 @@ void benchImageCheck()
     ctx.imageData = nullptr;
 }
 
+// One emulated KT-58NET unit: its device on TCP and its XPort, both on `address`.
+struct NetUnit {
+    explicit NetUnit(const std::string& at) : address(at)
+    {
+        DeviceEmulatorOptions options;
+        options.address = at;
+        device = std::make_unique<DeviceEmulator>(options);
+        XportEmulatorOptions xportOptions;
+        xportOptions.address = at;
+        xport = std::make_unique<XportEmulator>(xportOptions);
+    }
+    std::string address;
+    std::unique_ptr<DeviceEmulator> device;
+    std::unique_ptr<XportEmulator> xport;
+};
+
+struct FleetRun {
+    bool ok = false;
+    double seconds = 0;
+    size_t exchanges = 0;
+    bool oneAtATime = true;  // every exchange from local port 10001, none begun before the one before was answered
+};
+
+// kt5cufirm updating `count` fresh units at --parallel `parallel`, with the
+// protocol's own waits; what the emulators logged.
+FleetRun fleetUpdate(const std::filesystem::path& folder, int count, int parallel)
+{
+    FleetRun result;
+    std::vector<std::unique_ptr<NetUnit>> units;
+    std::string hosts;
+    for (int i = 0; i < count; ++i) {
+        units.push_back(std::make_unique<NetUnit>("127.0.0." + std::to_string(2 + i)));
+        if (!units.back()->device->startTcp() || !units.back()->xport->start())
+            return result;
+        hosts += units.back()->address + ":" + std::to_string(units.back()->device->port()) + "\n";
+    }
+    std::ofstream(folder / "hosts") << hosts;
+    const auto start = Clock::now();
+    const ProcessResult run =
+        runProcess({KT5CUFIRM_PATH, "--hosts", (folder / "hosts").string(), "--image", (folder / "image.hex").string(),
+                    "--parallel", std::to_string(parallel), "--yes", "--quiet"},
+                   {"KT5CUFIRM_TEST_WAITS"}, {}, std::chrono::milliseconds(900000));
+    result.seconds = secondsSince(start);
+    result.ok = run.status == 0;
+    std::vector<std::pair<Clock::time_point, int>> served;
+    for (const auto& unit : units) {
+        result.ok = result.ok && unit->device->counters().completeWrites == 1 && unit->xport->record()[21] == 2;
+        for (const XportExchange& exchange : unit->xport->exchanges()) {
+            served.emplace_back(exchange.received, exchange.clientPort);
+            result.oneAtATime = result.oneAtATime && exchange.clientPort == 10001;
+        }
+    }
+    result.exchanges = served.size();
+    return result;
+}
+
+// kt5cufirm updating `count` KT-58CU units over pseudo-terminals paced at
+// the line rate, `parallel` at once; the seconds, or a negative on failure.
+double serialFleetSeconds(const std::filesystem::path& image, int count, int parallel)
+{
+    std::vector<std::unique_ptr<DeviceEmulator>> devices;
+    Process::Strings argv{KT5CUFIRM_PATH, "--image", image.string(), "--parallel", std::to_string(parallel), "--yes",
+                          "--quiet", "--report", (image.parent_path() / "serial.jsonl").string()};
+    for (int i = 0; i < count; ++i) {
+        DeviceEmulatorOptions options;
+        options.baud = kLineBaud;
+        devices.push_back(std::make_unique<DeviceEmulator>(options));
+        if (!startDevice(*devices.back(), false))
+            return -1;
+        argv.insert(argv.end(), {"--device", devices.back()->ptyPath()});
+    }
+    const auto start = Clock::now();
+    const ProcessResult run = runProcess(argv, {"KT5CUFIRM_TEST_WAITS"}, {}, std::chrono::milliseconds(600000));
+    const double seconds = secondsSince(start);
+    for (const auto& device : devices)
+        if (device->counters().completeWrites != 1)
+            return -1;
+    return run.status == 0 ? seconds : -1;
+}
+
+void benchSerialFleet(const std::filesystem::path& image)
+{
+    const double one = serialFleetSeconds(image, 1, 1);
+    const double four = serialFleetSeconds(image, 4, 4);
+    row("4 KT-58CU units over pseudo-terminals at 115200 baud, --parallel 4",
+        format("%.1f s", four) + (four < 0 ? " (FAILED)" : ""), format("one unit %.1f s", one),
+        format("%.2f x one unit", four / one), "");
+}
+
+void benchFleet(bool network)
+{
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("kt5cu_bench_fleet." + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string image = imageOfSize(32u << 10, 32);
+    std::ofstream(folder / "image.hex", std::ios::binary).write(image.data(), static_cast<std::streamsize>(image.size()));
+    if (network) {
+        const FleetRun one = fleetUpdate(folder, 1, 1);
+        row("one KT-58NET unit alone (the real settling waits), " + sizeText(image.size()) + " image",
+            format("%.1f s", one.seconds) + (one.ok ? "" : " (FAILED)"), "", "", "");
+        for (const int parallel : {1, 4, 8, 16}) {
+            const FleetRun run = fleetUpdate(folder, 16, parallel);
+            row("16 units at --parallel " + std::to_string(parallel),
+                format("%.1f s", run.seconds) + (run.ok ? "" : " (FAILED)"), format("one unit %.1f s", one.seconds),
+                format("%.2f x one unit; %zu XPort exchanges, %s", run.seconds / one.seconds, run.exchanges,
+                       run.oneAtATime ? "all from local port 10001" : "NOT all from port 10001"),
+                parallel == 16 ? "<= 1.5 x" : "");
+        }
+    }
+    benchSerialFleet(folder / "image.hex");
+    std::filesystem::remove_all(folder);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // One part only, when named: loop, line or memory.
+    // One part only, when named: loop, line, memory or fleet (never by default).
     const std::string part = argc > 1 ? argv[1] : "";
     const auto wanted = [&part](const char* name) { return part.empty() || part == name; };
-    if (argc > 2 || !(part.empty() || part == "loop" || part == "line" || part == "memory")) {
-        std::fprintf(stderr, "Usage: kt5cu_bench [loop|line|memory]\n");
+    if (argc > 2 || !(part.empty() || part == "loop" || part == "line" || part == "memory" || part == "fleet" ||
+                      part == "serial-fleet")) {
+        std::fprintf(stderr, "Usage: kt5cu_bench [loop|line|memory|fleet|serial-fleet]\n");
         return 2;
     }
     if (part.empty())
@@ -365,7 +487,17 @@ int main(int argc, char** argv)
         row(std::string("whole write, ") + (tcp ? "TCP loopback" : "pseudo-terminal") + ", " +
                 sizeText(large.size()) + ", " + std::to_string(core.records) + " records",
             format("%.2f s", core.seconds) + failed(core), format("bare loop %.2f s", bare.seconds) + failed(bare),
-            format("%.2f x", core.seconds / bare.seconds), tcp ? "<= 1.2 x" : "");
+            format("%.2f x", core.seconds / bare.seconds), "");
+        // The console's channel: progress steps not waited for.
+        std::vector<double> unwaited, bareAgain;
+        for (int round = 0; round < kRounds; ++round) {
+            unwaited.push_back(coreWrite(tcp, large, {}, true).seconds);
+            bareAgain.push_back(bareLoop(tcp, large, {}).seconds);
+        }
+        row(std::string("whole write, ") + (tcp ? "TCP loopback" : "pseudo-terminal") +
+                ", progress steps not waited for (the console)",
+            format("%.2f s", median(unwaited)), format("bare loop %.2f s", median(bareAgain)),
+            format("%.2f x", median(unwaited) / median(bareAgain)), tcp ? "<= 1.2 x" : "");
     }
 
     // At the field's line rate: against the time the line itself needs.
@@ -406,6 +538,10 @@ int main(int argc, char** argv)
         }
     }
 
+    if (part == "fleet" || part == "serial-fleet") {
+        benchFleet(part == "fleet");  // minutes of settling waits: only when asked for
+        return 0;
+    }
     if (!wanted("memory"))
         return 0;
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /

@@ -22,9 +22,13 @@ std::string usageLines()
            "       (and with an update or a check: [--expect-sha256 HEX])\n"
            "       kt5cufirm [--ip ADDR]... [--hosts FILE] [--tcp-port N] [--if-newer]\n"
            "                 [--report FILE] [--keep-going | --stop-on-error] [--image PATH]\n"
-           "                 [-y] [-q] [-v] [--trace[=FILE]]\n"
+           "                 [-y] [-q] [-v] [--trace[=FILE]] [--parallel N] [--log-dir DIR]\n"
+           "       kt5cufirm --device " + device + " --device " + device +
+           "... (or --com N --com N...) [fleet options]\n"
+           "       kt5cufirm --retry REPORT [fleet options]\n"
            "       kt5cufirm --check [--image PATH]\n"
            "       kt5cufirm --restore-xport --ip ADDR\n"
+           "       kt5cufirm --discover [RANGE...] [--hosts FILE] [--interface NAME] [-q] [--report FILE]\n"
            "       kt5cufirm --list-ports | --help | --version\n";
 }
 
@@ -33,7 +37,7 @@ constexpr const char* kHelpHead =
     "Options take their value as --opt VALUE or --opt=VALUE.\n"
     "\n";
 
-constexpr const char* kFleetHead = "\nMany KT-58NET units, one after another (a fleet):\n";
+constexpr const char* kFleetHead = "\nMany units, one after another or side by side (a fleet):\n";
 
 constexpr const char* kHelpMiddle =
     "A fleet asks once for the whole list (unless --yes), prefixes each unit's\n"
@@ -66,7 +70,7 @@ constexpr const char* kHelpHeadJapanese =
     "オプションの値は --opt VALUE または --opt=VALUE で指定します。\n"
     "\n";
 
-constexpr const char* kFleetHeadJapanese = "\n複数の KT-58NET を順に更新する（フリート）:\n";
+constexpr const char* kFleetHeadJapanese = "\n複数の台を順に、または同時に更新する（フリート）:\n";
 
 constexpr const char* kHelpMiddleJapanese =
     "フリートは一覧全体について一度だけ確認し（--yes がなければ）、各台の行の先頭に\n"
@@ -127,19 +131,32 @@ const std::vector<OptionSpec> kOptionTable = {
             "--method network\tKT-58NET behind its XPort, over TCP (what --ip means)", "", "",
      "--method serial\tシリアルポートの KT-58CU（--device と --com の意味）\n"
      "--method network\tXPort の先の KT-58NET、TCP 経由（--ip の意味）", ""},
-    {"--com", OptionKind::Value,
+    {"--com", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
-         const auto number = parseNumber(v.front(), 1, 99999999);
-         if (!number)
-             return "--com takes a port number from 1";
-         line->com = *number;
+         for (const std::string& text : v) {
+             const auto number = parseNumber(text, 1, 99999999);
+             if (!number)
+                 return "--com takes a port number from 1";
+             line->coms.push_back(*number);
+         }
+         line->com = line->coms.front();
          line->comGiven = true;
          return {};
      },
-     ModeSerial | ModeCheck, platformHelp().comHelp, "", "", platformHelp().comHelpJapanese, "", ModeSerial},
-    {"--device", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takePath("--device", v, &line->device); },
-     ModeSerial | ModeCheck, platformHelp().deviceHelp, "", "", platformHelp().deviceHelpJapanese, "", ModeSerial},
+     ModeSerial | ModeCheck | ModeFleet, platformHelp().comHelp,
+     "--com N, --device PATH\tgiven more than once: one KT-58CU unit on each port", "",
+     platformHelp().comHelpJapanese, "--com N, --device PATH\t複数回指定: ポートごとに KT-58CU を 1 台", ModeSerial},
+    {"--device", OptionKind::Values,
+     [](const Values& v, CommandLine* line) -> std::string {
+         for (const std::string& path : v)
+             if (std::string error = takePath("--device", {path}, &line->device); !error.empty())
+                 return error;
+         line->devices = v;
+         line->device = v.front();
+         return {};
+     },
+     ModeSerial | ModeCheck | ModeFleet, platformHelp().deviceHelp, "", "", platformHelp().deviceHelpJapanese, "",
+     ModeSerial},
     {"--ip", OptionKind::Values,
      [](const Values& v, CommandLine* line) -> std::string {
          for (const std::string& ip : v)
@@ -191,7 +208,7 @@ const std::vector<OptionSpec> kOptionTable = {
      "",
      "-y, --yes\tデバイスを消去する前の確認に「はい」と答えます", ""},
     {"-q,--quiet", OptionKind::Flag,
-     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns,
+     [](const Values&, CommandLine* line) { line->quiet = true; return std::string(); }, kRuns | ModeDiscover,
      "-q, --quiet\tshow only errors and the final line", "", "",
      "-q, --quiet\tエラーと最後の行だけを表示します", ""},
     {"--check", OptionKind::Flag,
@@ -239,7 +256,8 @@ const std::vector<OptionSpec> kOptionTable = {
      ModeInfo, "-V, --version\tthe program's version", "", "",
      "-V, --version\tプログラムのバージョン", ""},
     {"--hosts", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); }, ModeFleet, "",
+     [](const Values& v, CommandLine* line) { return takeFile("--hosts", v, &line->hostsFile); },
+     ModeFleet | ModeDiscover, "",
      "--hosts FILE\tthe units, one ADDR[:TCP-PORT] a line (host names too);\n"
      "\t'#' starts a comment; --tcp-port for those without one", "",
      "", "--hosts FILE\t各台を 1 行に 1 つ ADDR[:TCP-PORT] で（ホスト名も可）。\n"
@@ -251,7 +269,8 @@ const std::vector<OptionSpec> kOptionTable = {
      "", "--if-newer\tデバイスがファームウェアファイルと同じか新しいバージョンなら\n"
      "\tその台は更新しません（識別と終了の後）"},
     {"--report", OptionKind::Value,
-     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); }, ModeFleet, "",
+     [](const Values& v, CommandLine* line) { return takeFile("--report", v, &line->reportFile); },
+     ModeFleet | ModeDiscover, "",
      "--report FILE\tone JSON object a line per unit, written as each ends", "",
      "", "--report FILE\t各台の終了ごとに 1 行 1 つの JSON オブジェクトを書きます"},
     {"--keep-going", OptionKind::Flag, [](const Values&, CommandLine*) { return std::string(); }, ModeFleet, "",
@@ -270,6 +289,49 @@ const std::vector<OptionSpec> kOptionTable = {
      "\texchanges and the settling waits", "", "",
      "-v, --verbose\t各手順を開始からの秒数付きで標準エラー出力に出します:\n"
      "\t識別の応答、消去の時間、XPort とのやり取り、設定反映待ち", ""},
+    {"--parallel", OptionKind::Value,
+     [](const Values& v, CommandLine* line) -> std::string {
+         const auto number = parseNumber(v.front(), 1, kMostParallel);
+         if (!number)
+             return "--parallel takes a number of units from 1 to " + std::to_string(kMostParallel);
+         line->parallel = *number;
+         return {};
+     },
+     ModeFleet, "", "--parallel N\tupdate up to N units at once (1 to 32; default 1)", "",
+     "", "--parallel N\t最大 N 台を同時に更新します（1 から 32。既定は 1）"},
+    {"--retry", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--retry", v, &line->retryReport); }, ModeFleet, "",
+     "--retry REPORT\trun again the units a --report file shows as not\n"
+     "\tcomplete or skipped, reached as they were", "",
+     "", "--retry REPORT\t--report のファイルで完了またはスキップでない台を、\n"
+     "\t記録どおりの接続先でもう一度実行します"},
+    {"--discover", OptionKind::OptionalValues,
+     [](const Values& v, CommandLine* line) -> std::string {
+         // Given alone, the option's values hold one empty text.
+         for (const std::string& range : v)
+             if (!range.empty())
+                 line->discoverRanges.push_back(range);
+         line->action = CommandAction::Discover;
+         return {};
+     },
+     ModeDiscover,
+     "--discover [RANGE...]\tfind the XPorts that answer the query: by broadcast\n"
+     "\tand at each address of RANGE (192.168.1.0/24 or one\n"
+     "\taddress) or --hosts FILE; shows each one's address, reply\n"
+     "\ttime and byte 21 (-q: the addresses only; --report FILE:\n"
+     "\tJSON lines); changes nothing", "", "",
+     "--discover [RANGE...]\t問い合わせに応答する XPort を探します: ブロードキャストと、\n"
+     "\tRANGE（192.168.1.0/24 または 1 つのアドレス）か --hosts FILE の\n"
+     "\t各アドレスに。それぞれのアドレス、応答時間、バイト 21 を表示します\n"
+     "\t（-q: アドレスだけ。--report FILE: JSON 行）。何も変更しません", ""},
+    {"--interface", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takeFile("--interface", v, &line->interfaceName); },
+     ModeDiscover, "--interface NAME\t--discover broadcasts on this interface only", "", "",
+     "--interface NAME\t--discover はこのインターフェースにだけブロードキャストします", ""},
+    {"--log-dir", OptionKind::Value,
+     [](const Values& v, CommandLine* line) { return takePath("--log-dir", v, &line->logFolder); }, ModeFleet, "",
+     "--log-dir DIR\ta log per unit in DIR, its lines timed (and its trace)", "",
+     "", "--log-dir DIR\tDIR に台ごとのログ。各行に時刻（とトレース）を付けます"},
 };
 
 // "--yes" of "-y,--yes".
@@ -321,6 +383,9 @@ void declare(CLI::App& app, const OptionSpec& option, Typed* typed)
         break;
     case OptionKind::Values:
         app.add_option(option.names, typed->values)->allow_extra_args(false);
+        break;
+    case OptionKind::OptionalValues:
+        app.add_option(option.names, typed->values)->expected(0, -1);
         break;
     }
 }
@@ -374,13 +439,27 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
         return error;
     if (line->stopOnError && given("--keep-going"))
         return "--keep-going and --stop-on-error do not go together";
-    if (line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer) {
-        if (line->ips.empty() && !given("--hosts"))
+    const bool serialPorts = !line->devices.empty() || !line->coms.empty();
+    const bool serialUnits = line->devices.size() > 1 || line->coms.size() > 1 ||
+                             (serialPorts && line->ips.empty() && !given("--hosts") &&
+                              (given("--report") || line->ifNewer));
+    if (line->action == CommandAction::Discover)
+        return {};
+    if (given("--retry") && (serialPorts || !line->ips.empty() || given("--hosts")))
+        return "--retry takes its units from the report: not with --ip, --hosts, --device or --com";
+    if (serialUnits || line->ips.size() > 1 || given("--hosts") || given("--report") || line->ifNewer ||
+        given("--retry")) {
+        if (serialUnits && !line->devices.empty() && !line->coms.empty())
+            return "a fleet of KT-58CU units takes --device or --com, not both";
+        if (!serialUnits && line->ips.empty() && !given("--hosts") && !given("--retry"))
             return "a fleet needs --ip ADDR or --hosts FILE";
         if (line->restoreXport)
             return "--restore-xport takes one --ip ADDR, not a fleet";
         if (line->check)
             return "--check takes one device, not a fleet";
+        if (!serialUnits && given("--method") && !line->network)
+            return "the units of a fleet are KT-58NET: --method network";
+        line->serialFleet = serialUnits;
         line->action = CommandAction::Fleet;
     } else if (line->restoreXport) {
         if (line->check)
@@ -397,13 +476,16 @@ std::string chooseRun(const CLI::App& app, CommandLine* line)
                    "(kt5cufirm --list-ports lists them); a KT-58NET one --ip ADDR";
         line->action = line->check ? CommandAction::Check : CommandAction::Update;
     }
-    line->network = line->network || line->action == CommandAction::Fleet || line->action == CommandAction::Restore;
+    line->network = line->network || (line->action == CommandAction::Fleet && !line->serialFleet) ||
+                    line->action == CommandAction::Restore;
     return {};
 }
 
 unsigned runModes(const CommandLine& line)
 {
     switch (line.action) {
+    case CommandAction::Discover:
+        return ModeDiscover;
     case CommandAction::Fleet:
         return ModeFleet;
     case CommandAction::Restore:
@@ -413,17 +495,29 @@ unsigned runModes(const CommandLine& line)
     }
 }
 
+// Where an option applies, a fleet's kind of unit taken into account: one
+// for a single method only does not apply to a fleet of the other's units.
+unsigned fleetModes(const OptionSpec& option, const CommandLine& line)
+{
+    const bool serialOnly = (option.modes & (ModeSerial | ModeNetwork)) == ModeSerial;
+    const bool networkOnly = (option.modes & (ModeSerial | ModeNetwork)) == ModeNetwork;
+    if (line.action == CommandAction::Fleet && (line.serialFleet ? networkOnly : serialOnly))
+        return option.modes & ~ModeFleet;
+    return option.modes;
+}
+
 // A warning for each option given where the run does not use it.
 void warnWhereNotApplying(const CLI::App& app, CommandLine* line)
 {
-    static const std::pair<OptionMode, const char*> kWhere[] = {
+    const std::pair<OptionMode, const char*> kWhere[] = {
         {ModeSerial, "--method serial"},   {ModeNetwork, "--method network"},
-        {ModeFleet, "a fleet of KT-58NET units"}, {ModeRestore, "--restore-xport"},
+        {ModeFleet, line->serialFleet ? "a fleet of KT-58CU units" : "a fleet of KT-58NET units"},
+        {ModeRestore, "--restore-xport"}, {ModeDiscover, "--discover"},
         {ModeCheck, "--check: nothing is erased"},
     };
     const unsigned modes = runModes(*line);
     for (const OptionSpec& option : optionTable()) {
-        const unsigned missing = modes & ~option.modes;
+        const unsigned missing = modes & ~fleetModes(option, *line);
         if (missing == 0 || app.count(longName(option)) == 0)
             continue;
         if (!option.elsewhere.empty()) {

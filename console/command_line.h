@@ -9,11 +9,15 @@
 
 #include "update_context.h"
 
+// The most units a fleet runs at once.
+inline constexpr int kMostParallel = 32;
+
 enum class CommandAction {
     Update,     // one device, serial or network
     Check,      // --check: the image, and the device when one is named
     Restore,    // --restore-xport
-    Fleet,      // several --ip, --hosts, --if-newer or --report: units one after another
+    Fleet,      // several --ip, --device or --com, --hosts, --if-newer or --report: many units
+    Discover,   // --discover: the XPorts that answer the query
     ListPorts,  // --list-ports
     Help,       // --help, -h
     Version,    // --version, -V
@@ -25,13 +29,21 @@ struct CommandLine {
     bool network = false;         // --method network
     int com = 1;                  // --com N
     bool comGiven = false;
+    std::vector<int> coms;        // every --com, in order: more than one makes a fleet
     std::string device;           // --device PATH (POSIX)
+    std::vector<std::string> devices; // every --device, in order: more than one makes a fleet
+    bool serialFleet = false;     // a fleet of KT-58CU units, one on each --device or --com
     std::string ip;               // --ip ADDR: a dotted IPv4 address or a host name, as typed
     std::vector<std::string> ips; // every --ip, in order: more than one makes a fleet
     std::string hostsFile;        // --hosts FILE: a fleet's units
     bool ifNewer = false;         // --if-newer
     std::string reportFile;       // --report FILE
     bool stopOnError = false;     // --stop-on-error (--keep-going is the default)
+    int parallel = 1;             // --parallel N: a fleet's units at once
+    std::string logFolder;        // --log-dir DIR: a log per unit
+    std::string retryReport;      // --retry REPORT: the units it shows not complete
+    std::vector<std::string> discoverRanges; // --discover [RANGE...]
+    std::string interfaceName;    // --interface NAME
     int tcpPort = kDefaultTcpPort; // --tcp-port N
     std::string image;            // --image PATH; empty: the one beside the program
     std::string expectSha256;     // --expect-sha256 HEX, lowercase; empty: any image
@@ -58,12 +70,14 @@ enum OptionMode : unsigned {
     ModeCheck = 1u << 4,    // --check (with either method)
     ModeList = 1u << 5,     // --list-ports
     ModeInfo = 1u << 6,     // --help, --version
+    ModeDiscover = 1u << 7, // --discover
 };
 
 enum class OptionKind {
     Flag,           // no value
     Value,          // one value
     OptionalValue,  // --opt or --opt=VALUE
+    OptionalValues, // --opt alone, or with the values that follow it
     Values,         // one value, given any number of times
 };
 

@@ -48,7 +48,8 @@ std::string valuesOf(const OptionSpec& option)
         const std::string synopsis = field.substr(at, std::min(field.find('\t', at), end) - at);
         const size_t space = synopsis.find_first_of(" [");
         const std::string value = space == std::string::npos ? "" : synopsis.substr(space + 1);
-        if (value.find("PATH") != std::string::npos || value.find("FILE") != std::string::npos)
+        if (value.find("PATH") != std::string::npos || value.find("FILE") != std::string::npos ||
+            value == "DIR" || value == "REPORT")
             return "files";
         if (!value.empty() && value.find_first_not_of("abcdefghijklmnopqrstuvwxyz") == std::string::npos)
             words += (words.empty() ? "" : " ") + value;
@@ -75,7 +76,8 @@ std::string bashCompletion()
     for (const OptionSpec& option : optionTable()) {
         for (const std::string& name : namesOf(option))
             all += (all.empty() ? "" : " ") + name + (option.kind == OptionKind::OptionalValue ? " " + name + "=" : "");
-        if (option.kind == OptionKind::Flag)
+        // Values that may be left out (--discover's ranges): options still complete after it.
+        if (option.kind == OptionKind::Flag || option.kind == OptionKind::OptionalValues)
             continue;
         const std::string values = valuesOf(option);
         // An optional value is completed after its '=' only.
@@ -112,7 +114,7 @@ std::string zshCompletion()
         std::string tail = description;
         if (option.kind == OptionKind::OptionalValue)
             tail = "=-" + description + "::" + label + ":" + action;
-        else if (option.kind != OptionKind::Flag)
+        else if (option.kind != OptionKind::Flag && option.kind != OptionKind::OptionalValues)
             tail = "=" + description + ":" + label + ":" + action;
         const std::string repeat = option.kind == OptionKind::Values ? "*" : "";
         if (names.size() == 1) {

@@ -4,13 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "cancel.h"
 #include "console_messages.h"
 #include "console_run.h"
+#include "discover.h"
+#include "fleet_retry.h"
 #include "fleet_run.h"
 #include "host_address.h"
 #include "image_diagnosis.h"
@@ -187,6 +191,43 @@ int runSingle(const CommandLine& line, RunSetup& setup)
     return finishRun(run.outcome, address);
 }
 
+// What the report file would overwrite: "hosts file", "image" or empty. The
+// files are compared by their identity (device and inode), not their names.
+std::string reportOverwritesInput(const CommandLine& line, const std::string& imagePath)
+{
+    const auto same = [&line](const std::string& path) {
+        std::error_code failed;
+        return !path.empty() &&
+               std::filesystem::equivalent(std::filesystem::path(line.reportFile), std::filesystem::path(path), failed) &&
+               !failed;
+    };
+    if (line.reportFile.empty())
+        return {};
+    if (same(line.hostsFile))
+        return "hosts file";
+    return same(imagePath) ? "image" : std::string();
+}
+
+// A KT-58CU fleet's units: one on each --device, or each --com's port.
+std::vector<FleetHost> serialUnits(const CommandLine& line)
+{
+    std::vector<FleetHost> hosts;
+    for (const std::string& device : line.devices) {
+        FleetHost host;
+        host.serialPort = device;
+        hosts.push_back(host);
+    }
+    for (const int com : line.coms) {
+        UpdateContext port{};
+        chooseComPort(&port, com);
+        FleetHost host;
+        host.serialPort = chosenPortName(port);
+        host.com = com;
+        hosts.push_back(host);
+    }
+    return hosts;
+}
+
 } // namespace
 
 void prepareConsoleTexts()
@@ -241,20 +282,54 @@ int fleetCommand(const CommandLine& line)
         return status;
     std::vector<FleetHost> hosts;
     std::string error;
-    if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error))
+    if (line.serialFleet) {
+        hosts = serialUnits(line);
+    } else if (!line.retryReport.empty()) {
+        if (!readRetryUnits(line.retryReport, &hosts, &error))
+            return usageError(error);
+        if (hosts.empty()) {
+            sayLine(stderr, TextNothingToRetry, {line.retryReport});
+            return kExitComplete;
+        }
+    } else if (!gatherFleetHosts(line.ips, line.hostsFile, line.tcpPort, &hosts, &error)) {
         return usageError(error);
+    }
     if (const int status = prepareOutput(line, &setup))
         return status;
     if (const int status = refuseWithoutAnAnswer(line, setup.options))
         return status;
     if (!checkImageFirst(setup.ctx, &setup.options, false))
         return finishRun(RunOutcome{}, setup.ctx->ipText);
+    if (const std::string input = reportOverwritesInput(line, setup.ctx->imagePath); !input.empty())
+        return usageError("--report " + line.reportFile + " is the " + input + ": the report would overwrite it");
     FleetOptions fleet;
     fleet.assumeYes = line.yes;
     fleet.onlyIfNewer = line.ifNewer;
     fleet.stopOnError = line.stopOnError;
     fleet.reportPath = line.reportFile;
+    fleet.parallel = line.parallel;
+    fleet.logFolder = line.logFolder;
+    if (!line.logFolder.empty()) {
+        std::error_code made;
+        std::filesystem::create_directories(std::filesystem::path(line.logFolder), made);
+        if (made)
+            return usageError("--log-dir " + line.logFolder + ": " + made.message());
+    }
     return runFleet(setup.ctx, hosts, fleet, setup.options, setup.trace.get());
+}
+
+int discoverCommand(const CommandLine& line)
+{
+    applyTestWaits();
+    for (const std::string& warning : line.warnings)
+        sayLine(stderr, TextWarning, {warning});
+    DiscoverOptions options;
+    options.ranges = line.discoverRanges;
+    options.hostsFile = line.hostsFile;
+    options.interfaceName = line.interfaceName;
+    options.quiet = line.quiet;
+    options.reportPath = line.reportFile;
+    return runDiscovery(options);
 }
 
 int listPortsCommand()

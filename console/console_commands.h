@@ -12,6 +12,7 @@ int updateCommand(const CommandLine& line);
 int checkCommand(const CommandLine& line);
 int restoreCommand(const CommandLine& line);
 int fleetCommand(const CommandLine& line);
+int discoverCommand(const CommandLine& line);
 int listPortsCommand();
 int helpCommand();
 int versionCommand();

@@ -101,6 +101,9 @@ RunResult runOne(UpdateContext* ctx, const ConsoleOptions& options, TraceLog* tr
     hooks.traceContext = &steps;
     hooks.settle = StepLog::settleHook;
     hooks.settleContext = &steps;
+    // Progress steps go straight to the view, which keeps the latest count.
+    hooks.progressStep = ConsoleView::progressHook;
+    hooks.progressContext = &view;
     ctx->hooks = &hooks;
     result.outcome = runInWindow(ctx, options, view, kept);
     ctx->hooks = nullptr;

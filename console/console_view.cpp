@@ -4,8 +4,10 @@
 
 #include "cancel.h"
 #include "console_messages.h"
+#include "fleet_board.h"
 #include "output_gate.h"
 #include "port_hint.h"
+#include "unit_log.h"
 #include "port_list.h"
 #include "terminal.h"
 #include "text_encoding.h"
@@ -40,8 +42,14 @@ void ConsoleView::put(std::FILE* stream, const std::string& text)
     writeThroughGate(stream, text, writeConsoleText);
 }
 
-void ConsoleView::line(std::FILE* stream, const std::string& text)
+void ConsoleView::line(std::FILE* stream, const std::string& text, bool result)
 {
+    if (options_.log != nullptr)
+        options_.log->write(withoutLineEnd(text));
+    if (options_.board != nullptr && stream == out_ && !result) {
+        options_.board->phase(options_.boardRow, withoutLineEnd(text));
+        return;
+    }
     stopCountdown();
     std::lock_guard<std::mutex> lock(mutex_);
     endProgressLocked();
@@ -243,16 +251,26 @@ void ConsoleView::setProgressRange(uint32_t maximum)
     position_ = 0;
     reported_ = 0;
     reportedTenths_ = 0;
+    loggedTenths_ = 0;
     started_ = std::chrono::steady_clock::now();
     lastDrawn_ = {};
+    if (options_.board != nullptr)
+        options_.board->progress(options_.boardRow, 0, maximum);
 }
 
 void ConsoleView::stepProgress(uint32_t step)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     position_ = run_ != nullptr && options_.image.dataBytes > 0 ? run_->run.facts.dataBytes : position_ + step;
-    if (options_.quiet || maximum_ == 0)
+    if (maximum_ == 0)
         return;
+    logProgressLocked();
+    if (options_.quiet)
+        return;
+    if (options_.board != nullptr) {
+        options_.board->progress(options_.boardRow, position_, maximum_);
+        return;
+    }
     if (!options_.progressBar) {
         const int tenths = static_cast<int>(uint64_t{position_} * 10 / maximum_);
         if (tenths > reportedTenths_) {
@@ -275,22 +293,31 @@ void ConsoleView::stepProgress(uint32_t step)
 
 void ConsoleView::showFinalText(const std::string&, bool succeeded)
 {
-    if (run_ != nullptr && run_->leftAlone != 0)
-        showStatusText(consoleMessage(TextFleetLeftAlone,
-                                      {versionText(run_->deviceVersion[kDeviceVersionMajor],
-                                                   run_->deviceVersion[kDeviceVersionMinor]),
-                                       versionText(run_->imageMajor, run_->imageMinor)}));
-    else if (options_.xportRepair)
-        line(out_, consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed));
-    else if (options_.check)
-        line(out_, checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
-                               : consoleMessage(TextCheckFailed));
-    else if (succeeded)
-        line(out_, consoleMessage(TextSayComplete));
-    else if (declined_ && !errorShown_)
-        line(out_, consoleMessage(TextSayDeclined));
-    else
-        line(out_, consoleMessage(TextSayNotComplete));
+    if (run_ != nullptr && run_->leftAlone != 0) {
+        if (!options_.quiet)
+            line(out_,
+                 consoleMessage(TextFleetLeftAlone, {versionText(run_->deviceVersion[kDeviceVersionMajor],
+                                                                 run_->deviceVersion[kDeviceVersionMinor]),
+                                                     versionText(run_->imageMajor, run_->imageMinor)}),
+                 true);
+        return;
+    }
+    line(out_, finalWords(succeeded), true);
+}
+
+// The run's last line: what became of it.
+std::string ConsoleView::finalWords(bool succeeded) const
+{
+    if (options_.xportRepair)
+        return consoleMessage(succeeded ? TextRepairSucceeded : TextRepairFailed);
+    if (options_.check)
+        return checkDone() ? consoleMessage(TextCheckDone, {deviceVersion_, imageVersion_})
+                           : consoleMessage(TextCheckFailed);
+    if (succeeded)
+        return consoleMessage(TextSayComplete);
+    if (declined_ && !errorShown_)
+        return consoleMessage(TextSayDeclined);
+    return consoleMessage(TextSayNotComplete);
 }
 
 void ConsoleView::resetProgress()
@@ -302,15 +329,37 @@ void ConsoleView::resetProgress()
     reported_ = 0;
 }
 
+void ConsoleView::progressHook(void* view, uint32_t bytes)
+{
+    static_cast<ConsoleView*>(view)->stepProgress(bytes);
+}
+
 void ConsoleView::settleHook(void* view, int milliseconds)
 {
     static_cast<ConsoleView*>(view)->showSettling(milliseconds);
 }
 
+void ConsoleView::logProgressLocked()
+{
+    const int tenths = static_cast<int>(uint64_t{position_} * 10 / maximum_);
+    if (options_.log == nullptr || tenths <= loggedTenths_)
+        return;
+    loggedTenths_ = tenths;
+    const uint32_t percent = static_cast<uint32_t>(uint64_t{position_} * 100 / maximum_);
+    options_.log->write(consoleMessage(TextWritten, {std::to_string(percent), std::to_string(position_),
+                                                     std::to_string(maximum_)}));
+}
+
 void ConsoleView::showSettling(int milliseconds)
 {
+    if (options_.log != nullptr)
+        options_.log->write(consoleMessage(TextSettling, {std::to_string((milliseconds + 999) / 1000)}));
     if (options_.quiet)
         return;
+    if (options_.board != nullptr) {
+        options_.board->settling(options_.boardRow, milliseconds);
+        return;
+    }
     stopCountdown();
     const int seconds = (milliseconds + 999) / 1000;
     std::lock_guard<std::mutex> lock(mutex_);

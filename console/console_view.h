@@ -15,6 +15,9 @@
 #include "command_view.h"
 #include "run_words.h"
 
+class FleetBoard;
+class UnitLog;
+
 struct ConsoleOptions {
     bool assumeYes = false;      // --yes
     bool interactive = false;    // there is a terminal to ask on
@@ -26,6 +29,13 @@ struct ConsoleOptions {
     bool xportRepair = false;    // --restore-xport: the final line speaks of the XPort
     std::string address;         // the XPort's address as the user named it
     std::string linePrefix;      // before every line (a unit of a fleet: "[its address] ")
+    // A unit of a fleet on a terminal: its phase and progress go to its row
+    // of the board; only its errors and its result scroll above.
+    FleetBoard* board = nullptr;
+    int boardRow = -1;
+    // A unit of a fleet with --log-dir: every line it shows, progress at
+    // each tenth and the settling waits go to its log too.
+    UnitLog* log = nullptr;
     ImageFacts image;            // the image as checked first
     std::string expectSha256;    // --expect-sha256: the digest the image must have; empty: any
 };
@@ -58,6 +68,8 @@ public:
     // terminal, one line elsewhere). For a run's hooks: settle = settleHook, settleContext = &view.
     void showSettling(int milliseconds);
     static void settleHook(void* view, int milliseconds);
+    // Any thread: a progress step, for a run's hooks (progressStep = progressHook).
+    static void progressHook(void* view, uint32_t bytes);
 
     // A line of the console's own on standard error, with the line prefix.
     void sayOnError(const std::string& text);
@@ -81,7 +93,9 @@ public:
     std::string errorDetail(const UpdateContext& ctx, int number) const;
 
 private:
-    void line(std::FILE* stream, const std::string& text);
+    // `result`: the run's final line, which scrolls above a fleet's board.
+    void line(std::FILE* stream, const std::string& text, bool result = false);
+    std::string finalWords(bool succeeded) const;
     // `text` with linePrefix before each of its lines.
     std::string prefixed(const std::string& text) const;
     void put(std::FILE* stream, const std::string& text);
@@ -90,6 +104,7 @@ private:
     void endProgressLocked();
     void stopCountdown();
     void plainProgressLocked();
+    void logProgressLocked();
 
     ConsoleOptions options_;
     std::FILE* out_;
@@ -101,6 +116,7 @@ private:
     uint32_t position_ = 0;
     uint32_t reported_ = 0;      // plain lines: the position last reported
     int reportedTenths_ = 0;     // plain lines: the last tenth reported
+    int loggedTenths_ = 0;       // the unit's log: the last tenth written
     bool progressShown_ = false; // something stands on the terminal's line
     bool barShown_ = false;      // ... and it is the bar, which stays
     bool errorShown_ = false;

@@ -15,3 +15,7 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view);
 // Between two runs: an interrupt held back since the last run is taken now
 // (interruptsSeen counts it).
 void deliverHeldInterrupts();
+
+// A write to a pipe nobody reads fails with an error instead of ending the
+// program (POSIX: SIGPIPE ignored, process-wide); nothing to do on Windows.
+void ignoreBrokenPipes();

@@ -80,3 +80,8 @@ void deliverHeldInterrupts()
     pthread_sigmask(SIG_UNBLOCK, &interrupts, nullptr);
     pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
 }
+
+void ignoreBrokenPipes()
+{
+    signal(SIGPIPE, SIG_IGN);
+}

@@ -12,13 +12,15 @@
 
 namespace {
 
+// Each run's window lives on its own thread: a fleet runs several at once.
 struct ConsoleWindow {
     CommandView* view;
     UpdateContext* ctx;
     bool finished;
-} consoleWindow;
+};
+thread_local ConsoleWindow consoleWindow;
 
-std::atomic<bool> runEnded{false};
+std::atomic<int> runsGoing{0};
 
 LRESULT CALLBACK consoleWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -45,7 +47,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
         onInterrupt();
-        while (!runEnded)
+        while (runsGoing.load() > 0)
             Sleep(50);
         return TRUE;
     default:
@@ -58,7 +60,7 @@ BOOL WINAPI onConsoleEvent(DWORD event)
 int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
 {
     consoleWindow = {&view, ctx, false};
-    runEnded = false;
+    ++runsGoing;
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = consoleWindowProc;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -86,11 +88,16 @@ int runInConsoleWindow(UpdateContext* ctx, CommandView& view)
     releaseWorkerThread(ctx);  // the worker ends right after the final line
     shutdownApp(window, ctx);
     DestroyWindow(window);
-    runEnded = true;
+    --runsGoing;
     return started;
 }
 
 void deliverHeldInterrupts()
 {
     // The console's handler runs on a thread of its own: nothing is held back.
+}
+
+void ignoreBrokenPipes()
+{
+    // Windows has no signal for it: a write to a closed pipe fails.
 }

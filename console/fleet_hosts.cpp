@@ -88,7 +88,7 @@ bool gatherFleetHosts(const std::vector<std::string>& ips, const std::string& ho
                       std::vector<FleetHost>* hosts, std::string* error)
 {
     for (const std::string& ip : ips)
-        hosts->push_back(FleetHost{ip, tcpPort, 0});
+        hosts->push_back(FleetHost{ip, tcpPort, 0, {}, 0});
     if (hostsFile.empty())
         return true;
     std::vector<FleetHost> listed;

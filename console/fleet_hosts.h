@@ -12,6 +12,10 @@ struct FleetHost {
     std::string host;   // a dotted IPv4 address or a host name, as written
     int tcpPort = kDefaultTcpPort;
     int line = 0;       // its line in the hosts file; 0 when given by --ip
+    // A KT-58CU unit instead: its serial port as given (--device PATH, or the
+    // port of --com N with `com` N).
+    std::string serialPort;
+    int com = 0;
 };
 
 // The hosts file's text: one `address[:tcp-port]` a line, `#` to the line's

@@ -90,6 +90,11 @@ std::string unitLabel(const FleetHost& host)
     return host.tcpPort == kDefaultTcpPort ? host.host : host.host + ":" + std::to_string(host.tcpPort);
 }
 
+std::string serialUnitLabel(const std::string& port, const std::string& serialNumber)
+{
+    return serialNumber.empty() ? port : port + " " + serialNumber;
+}
+
 std::string versionNumber(uint8_t major, uint8_t minor)
 {
     char text[16];
@@ -110,7 +115,8 @@ int fleetStatus(const std::vector<UnitReport>& units)
 
 std::string summaryTable(const std::vector<UnitReport>& units)
 {
-    size_t labelWidth = std::string("Address").size();
+    const std::string heading = !units.empty() && !units.front().port.empty() ? "Port" : "Address";
+    size_t labelWidth = heading.size();
     for (const UnitReport& unit : units)
         labelWidth = std::max(labelWidth, unit.label.size());
     auto row = [&](const std::string& label, const std::string& before, const std::string& after,
@@ -120,7 +126,7 @@ std::string summaryTable(const std::vector<UnitReport>& units)
                       label.c_str(), before.c_str(), after.c_str(), result.c_str(), seconds.c_str());
         return std::string(text);
     };
-    std::string table = row("Address", "Before", "After", "Result", "Seconds");
+    std::string table = row(heading, "Before", "After", "Result", "Seconds");
     for (const UnitReport& unit : units) {
         char seconds[32] = "-";
         if (unit.result != UnitResult::NotAttempted)
@@ -136,8 +142,14 @@ std::string reportLine(const UnitReport& unit)
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
     auto version = [](const std::string& text) { return text.empty() ? std::string("null") : jsonString(text); };
-    return "{\"host\":" + jsonString(unit.host) + ",\"address\":" + version(unit.address) +
-           ",\"tcp_port\":" + std::to_string(unit.tcpPort) + ",\"version_before\":" + version(unit.versionBefore) +
+    const std::string where =
+        unit.port.empty()
+            ? "\"host\":" + jsonString(unit.host) + ",\"address\":" + version(unit.address) +
+                  ",\"tcp_port\":" + std::to_string(unit.tcpPort)
+            : "\"port\":" + jsonString(unit.port) + ",\"stable_name\":" + version(unit.stableName) +
+                  ",\"serial_number\":" + version(unit.serialNumber);
+    return "{" + where + ",\"version_before\":" + version(unit.versionBefore) +
            ",\"version_after\":" + version(unit.versionAfter) + ",\"result\":" + jsonString(resultName(unit.result)) +
-           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds + ",\"sha256\":" + jsonString(unit.sha256) + "}";
+           ",\"status\":" + std::to_string(unitStatus(unit.result)) + ",\"seconds\":" + seconds +
+           ",\"sha256\":" + jsonString(unit.sha256) + "}";
 }

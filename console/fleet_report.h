@@ -42,6 +42,10 @@ struct UnitReport {
     std::string host;
     std::string address;        // dotted, as resolved; empty when not resolved
     int tcpPort = kDefaultTcpPort;
+    std::string port;           // a KT-58CU unit: its serial port as given; empty for a KT-58NET unit
+    int com = 0;                // ... given as --com N
+    std::string stableName;     // ... the USB adapter's stable name, when known
+    std::string serialNumber;   // ... the adapter's serial number, when known
     std::string versionBefore;  // "1.00"; empty when not known
     std::string versionAfter;
     UnitResult result = UnitResult::NotAttempted;
@@ -50,6 +54,8 @@ struct UnitReport {
 };
 
 std::string unitLabel(const FleetHost& host);
+// A KT-58CU unit's label: its port, and the adapter's serial number when known.
+std::string serialUnitLabel(const std::string& port, const std::string& serialNumber);
 // "1.02": major and minor as the version display shows them.
 std::string versionNumber(uint8_t major, uint8_t minor);
 

@@ -1,5 +1,5 @@
-// The fleet's run: many KT-58NET units updated one after another by one
-// command.
+// The fleet's run: many KT-58NET units updated by one command, one after
+// another or up to --parallel at once.
 #pragma once
 
 #include <string>
@@ -16,9 +16,12 @@ struct FleetOptions {
     bool onlyIfNewer = false;  // --if-newer
     bool stopOnError = false;  // --stop-on-error (the default is to keep going)
     std::string reportPath;    // --report FILE; empty for none
+    int parallel = 1;          // --parallel N: units at once
+    std::string logFolder;     // --log-dir DIR: a log per unit; empty for none
 };
 
-// Updates the units one after another, each with the whole run (switch and
+// Updates the units, up to options.parallel at once (each on a thread of
+// its own with its own record, window side and worker), each with the whole run (switch and
 // restore included) and its lines prefixed by its label, after one question
 // for the whole list. `ctx` holds the choices every unit shares (the image);
 // each unit starts from a fresh record with them applied, and its console

@@ -27,11 +27,17 @@ enum StateBits { XportBit = 1, ErasedBit = 2, WrittenBit = 4, kStates = 8 };
 Message stopping{};
 Message stillCleaningUp{};
 Message endedAtOnce[kStates]{};
+Message fleetEnding{};
 
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the handler's counters must be lock-free");
 std::atomic<int> interrupts{0};
 std::atomic<int> runState{0};
 int xportFloor = 0;  // set before the handlers are installed
+// A fleet's messages are made once, before its units start; its third
+// interrupt leaves the ending to the fleet (summary, report, status).
+std::atomic<bool> fleetMode{false};
+// The unit whose window runs on this thread notes its state here too.
+thread_local std::atomic<int>* unitState = nullptr;
 
 void prepare(Message* message, const std::string& text, int status, bool lineFirst)
 {
@@ -51,6 +57,8 @@ void say(const Message& message)
 
 void prepareInterruptMessages(const UpdateContext& ctx, bool lineFirst, bool xportLeftChanged)
 {
+    if (fleetMode.load())
+        return;
     xportFloor = xportLeftChanged ? XportBit : 0;
     runState.store(xportFloor);
     const bool network = ctx.method == Network || ctx.xportRepair != 0;
@@ -82,7 +90,33 @@ void noteRunState(const UpdateContext& ctx, uintptr_t code)
         bits |= ErasedBit;
     if (ctx.succeeded != 0)
         bits |= WrittenBit;
-    runState.store(bits);
+    if (unitState != nullptr)
+        unitState->store(bits & ~xportFloor);
+    else
+        runState.store(bits);
+}
+
+void prepareFleetInterrupts(bool lineFirst, bool network)
+{
+    prepare(&stopping, consoleMessage(network ? TextStoppingNetwork : TextStoppingSerial), 0, lineFirst);
+    prepare(&stillCleaningUp, consoleMessage(TextStillCleaningUp), 0, lineFirst);
+    prepare(&fleetEnding, consoleMessage(TextFleetEndingAtOnce), 0, lineFirst);
+    xportFloor = 0;
+    fleetMode.store(true);
+}
+
+void noteUnitStateIn(std::atomic<int>* state)
+{
+    unitState = state;
+}
+
+RunOutcome outcomeOfNotedState(int bits)
+{
+    RunOutcome outcome;
+    outcome.xportNotPutBack = (bits & XportBit) != 0;
+    outcome.erased = (bits & ErasedBit) != 0;
+    outcome.written = (bits & WrittenBit) != 0;
+    return outcome;
 }
 
 void onInterrupt()
@@ -93,6 +127,9 @@ void onInterrupt()
         say(stopping);
     } else if (seen == 2) {
         say(stillCleaningUp);
+    } else if (fleetMode.load()) {
+        if (seen == 3)
+            say(fleetEnding);
     } else {
         // The other threads' lines end before the state line, which comes
         // last; the serial port gets its own settings back.

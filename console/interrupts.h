@@ -3,8 +3,10 @@
 // it prints, made ready before the run.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
+#include "run_outcome.h"
 #include "update_context.h"
 
 // Formats every message an interrupt may print, before the run, so that the
@@ -21,4 +23,14 @@ void noteRunState(const UpdateContext& ctx, uintptr_t code);
 // prints the state it leaves (the last line) and ends the program with its
 // exit status.
 void onInterrupt();
+
+// A fleet, before its units start: its messages (the same for every unit),
+// and no run's own from then on; a third interrupt says so and leaves the
+// ending to the fleet, which watches interruptsSeen().
+void prepareFleetInterrupts(bool lineFirst, bool network);
+// The thread that runs a unit's window notes its state in *state (null: the
+// process's own), for the fleet to tell at a third interrupt.
+void noteUnitStateIn(std::atomic<int>* state);
+// What a noted state means: switched, erased, written.
+RunOutcome outcomeOfNotedState(int bits);
 int interruptsSeen();

@@ -22,6 +22,8 @@ int runCommand(const CommandLine& line)
         return restoreCommand(line);
     case CommandAction::Fleet:
         return fleetCommand(line);
+    case CommandAction::Discover:
+        return discoverCommand(line);
     case CommandAction::ListPorts:
         return listPortsCommand();
     case CommandAction::Help:

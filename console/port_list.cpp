@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 bool naturalLess(const std::string& a, const std::string& b)
 {
@@ -56,4 +58,31 @@ std::string serialPortListText(const std::vector<SerialPortInfo>& ports)
             text += "    " + alias + "\n";
     }
     return text;
+}
+
+bool samePort(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    std::error_code failed;
+    return std::filesystem::equivalent(std::filesystem::path(a), std::filesystem::path(b), failed) && !failed;
+}
+
+NamedPort namePort(const std::string& given, const std::vector<SerialPortInfo>& ports)
+{
+    NamedPort named;
+    for (const SerialPortInfo& port : ports) {
+        bool match = samePort(given, port.path);
+        for (const std::string& alias : port.aliases)
+            match = match || samePort(given, alias);
+        if (!match)
+            continue;
+        named.serialNumber = port.serialNumber;
+        if (!port.aliases.empty())
+            named.stableName =
+                std::find(port.aliases.begin(), port.aliases.end(), given) != port.aliases.end() ? given
+                                                                                               : port.aliases.front();
+        break;
+    }
+    return named;
 }

@@ -38,3 +38,13 @@ void chooseComPort(UpdateContext* ctx, int number);
 bool chooseDevice(UpdateContext* ctx, const std::string& device);
 // The serial port a run opens, as the user names it: /dev/ttyUSB0, COM3.
 std::string chosenPortName(const UpdateContext& ctx);
+
+// Whether two names lead to one port (the same name, or one device node).
+bool samePort(const std::string& a, const std::string& b);
+// What is known of the port a unit is named by: a stable name (by-id) and
+// the adapter's serial number, each empty where the system does not say.
+struct NamedPort {
+    std::string stableName;
+    std::string serialNumber;
+};
+NamedPort namePort(const std::string& given, const std::vector<SerialPortInfo>& ports);

@@ -40,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         line.action != CommandAction::Restore && !fleet)
         return 0;
     FUZZ_EXPECT(line.com >= 1);
+    FUZZ_EXPECT(line.parallel >= 1 && line.parallel <= kMostParallel);
     FUZZ_EXPECT(line.tcpPort >= 1 && line.tcpPort <= 65535);
     FUZZ_EXPECT(line.device.size() < 260 && line.image.size() < 260);
     FUZZ_EXPECT(!(line.check && line.restoreXport));
@@ -51,10 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool numeric = inet_aton(ip.c_str(), &address) != 0;
         return numeric ? inet_pton(AF_INET, ip.c_str(), &address) == 1 : isHostName(ip);
     };
-    if (fleet) {
-        // A fleet's units: every --ip usable, a hosts file named, not empty.
+    if (fleet && line.serialFleet) {
+        // KT-58CU units: serial ports only, never a network unit beside them.
+        FUZZ_EXPECT(!line.network && line.ips.empty() && line.hostsFile.empty() && line.retryReport.empty());
+        FUZZ_EXPECT(!line.devices.empty() || !line.coms.empty());
+        FUZZ_EXPECT(line.devices.empty() || line.coms.empty());
+    } else if (fleet) {
+        // A fleet's units: every --ip usable, a hosts file or a report to retry named, not empty.
         FUZZ_EXPECT(line.network && !line.restoreXport && !line.check);
-        FUZZ_EXPECT(!line.ips.empty() || !line.hostsFile.empty());
+        FUZZ_EXPECT(!line.ips.empty() || !line.hostsFile.empty() || !line.retryReport.empty());
+        FUZZ_EXPECT(line.retryReport.empty() || (line.ips.empty() && line.hostsFile.empty()));
         for (const std::string& ip : line.ips)
             FUZZ_EXPECT(usable(ip));
     } else if (line.network) {

@@ -31,19 +31,38 @@ int systemPoll(pollfd* entries, nfds_t count, int timeoutMs)
     return poll(entries, count, timeoutMs);
 }
 
-// What the open changed on the port, put back before it is closed. One port
-// is open at a time.
+// What the open changed on a port, put back before it is closed: one slot
+// per open port (a fleet opens several at once). A slot is claimed, filled,
+// then published with its port; a signal handler reads the published ones,
+// whose settings stay unchanged while they are.
+constexpr int kClaimed = -2;
+constexpr int kMostOpenPorts = 64;
 struct PortOriginal {
-    int port = kNoPort;
+    std::atomic<int> port{kNoPort};
     termios settings{};
-    bool lowLatencySet = false;
-} original;
+    bool lowLatencySet = false;  // the opening thread's own
+};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "a signal handler reads the published ports");
+PortOriginal originals[kMostOpenPorts];
 
-// The same settings for a signal handler: written before the port is
-// published, kept unchanged while it is.
-termios settingsAtOpen{};
-static_assert(ATOMIC_INT_LOCK_FREE == 2, "a signal handler reads the published port");
-std::atomic<int> publishedPort{kNoPort};
+// A free slot, claimed; null when every slot is taken.
+PortOriginal* claimOriginal()
+{
+    for (PortOriginal& slot : originals) {
+        int free = kNoPort;
+        if (slot.port.compare_exchange_strong(free, kClaimed))
+            return &slot;
+    }
+    return nullptr;
+}
+
+PortOriginal* originalOf(int port)
+{
+    for (PortOriginal& slot : originals)
+        if (slot.port.load() == port)
+            return &slot;
+    return nullptr;
+}
 
 // The errno of a port that takes the line settings without error but does
 // not show them when read back.
@@ -126,13 +145,15 @@ int waitSlice(void* arg, int sliceMs)
 // Puts back what the open changed on `port`, if it is the port it changed.
 void restorePort(int port)
 {
-    if (original.port != port)
+    PortOriginal* original = port >= 0 ? originalOf(port) : nullptr;
+    if (original == nullptr)
         return;
-    publishedPort.store(kNoPort);
-    if (original.lowLatencySet)
+    original->port.store(kClaimed);
+    if (original->lowLatencySet)
         releaseLowLatency(port);
-    tcsetattr(port, TCSANOW, &original.settings);
-    original = PortOriginal{};
+    tcsetattr(port, TCSANOW, &original->settings);
+    original->lowLatencySet = false;
+    original->port.store(kNoPort);
 }
 
 // Closes `port` without disturbing the errno that explains the failure.
@@ -170,14 +191,19 @@ int openSerial(UpdateContext* ctx)
         return 0;
     }
     // The port's own settings, put back before it is closed.
-    termios settings{};
-    if (serialCalls.getSettings(port, &settings) != 0) {
+    PortOriginal* original = claimOriginal();
+    if (original == nullptr) {
+        errno = EMFILE;
         closeKeepingErrno(port);
         return 0;
     }
-    original = PortOriginal{port, settings, false};
-    settingsAtOpen = settings;
-    publishedPort.store(port);
+    if (serialCalls.getSettings(port, &original->settings) != 0) {
+        original->port.store(kNoPort);
+        closeKeepingErrno(port);
+        return 0;
+    }
+    original->lowLatencySet = false;
+    original->port.store(port);
     tcflush(port, TCIOFLUSH);
     const int result = configureSerial(port);
     if (result == 0) {
@@ -189,7 +215,7 @@ int openSerial(UpdateContext* ctx)
     ctx->linkOpen = 1;
     // The line settings have DTR disabled; the open raised it.
     setModemLine(port, TIOCMBIC, TIOCM_DTR);
-    original.lowLatencySet = requestLowLatency(port);
+    original->lowLatencySet = requestLowLatency(port);
     setModemLine(port, TIOCMBIS, TIOCM_RTS);
     return result;
 }
@@ -286,9 +312,11 @@ int readSerial(UpdateContext* ctx)
 
 void putBackSerialSettingsAtOnce()
 {
-    const int port = publishedPort.load();
-    if (port != kNoPort)
-        tcsetattr(port, TCSANOW, &settingsAtOpen);
+    for (const PortOriginal& slot : originals) {
+        const int port = slot.port.load();
+        if (port >= 0)
+            tcsetattr(port, TCSANOW, &slot.settings);
+    }
 }
 
 void closeSerial(UpdateContext* ctx)

@@ -260,6 +260,11 @@ ssize_t DeviceEmulator::receive(uint8_t* buffer, size_t size, Clock::time_point*
 
 void DeviceEmulator::closeConnection()
 {
+    // The end of the stream first: a record already sent and not yet read
+    // would make the close a reset, and the client would see a failure
+    // instead of the hang-up.
+    if (connectionIsSocket_ && connection_ >= 0)
+        shutdown(connection_, SHUT_WR);
     closeFd(connection_);
     // A pseudo-terminal is gone with its master side: hang up for good.
     if (!connectionIsSocket_)

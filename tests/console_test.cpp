@@ -1206,4 +1206,284 @@ TEST_F(ConsoleFleet, AnInterruptStopsAfterTheUnitInProgress)
     EXPECT_FALSE(keptAny());
 }
 
+TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
+{
+    ASSERT_TRUE(start(std::vector<DeviceEmulatorOptions>(8)));
+    const auto began = std::chrono::steady_clock::now();
+    const std::string logs = (scratch.path() / "logs").string();
+    const Outcome outcome = ConsoleProcess(fleet({"--hosts", hostsFile(), "--parallel", "8", "--yes", "--log-dir",
+                                                  logs, "--trace"}),
+                                           {}, "1000,400")
+                                .wait();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    // One after another the settling waits alone would take 8 x 2 x 0.4 s.
+    EXPECT_LT(seconds, 4.0);
+    Strings expected;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> exchanges;
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->address);
+        EXPECT_EQ(row(outcome, *unit), "1.00    1.02    complete");
+        expected.push_back(reportLine(*unit, "1.00", "1.02", "complete", 0));
+        ASSERT_TRUE(unit->xport->sync(2s));
+        EXPECT_EQ(unit->xport->record()[21], 2) << "the XPort put back";
+        EXPECT_EQ(unit->device->memory().bytes, imageMemory(image));
+        for (const XportExchange& exchange : unit->xport->exchanges())
+            exchanges.emplace_back(exchange.received, unit->address);
+        // Its own log: its lines timed, and its trace, no other unit's.
+        Strings named;
+        for (const auto& entry : std::filesystem::directory_iterator(logs))
+            if (entry.path().filename().string().rfind(unit->address + "_" + std::to_string(unit->device->port()) + "-", 0) == 0)
+                named.push_back(entry.path().string());
+        ASSERT_EQ(named.size(), 1u);
+        const std::string log = readFile(named.front());
+        EXPECT_THAT(log, ::testing::ContainsRegex("\n[0-9-]+ [0-9:]+\\.[0-9]+ Update complete\\.\n"));
+        EXPECT_THAT(log, HasSubstr("udp out " + unit->address + ":30718"));
+        EXPECT_EQ(log.find("] "), std::string::npos) << "no prefix in its own log";
+        for (const auto& other : units)
+            if (other != unit) {
+                EXPECT_THAT(log, Not(HasSubstr(other->address + ":")));
+            }
+    }
+    Strings reported = report();
+    std::sort(reported.begin(), reported.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(reported, expected) << "the report and the summary agree";
+    // Each exchange's request reached its XPort after the one before had its
+    // reply: the units' exchanges came one at a time, and interleaved.
+    ASSERT_EQ(exchanges.size(), 48u);
+    std::sort(exchanges.begin(), exchanges.end());
+    size_t unitChanges = 0;
+    for (size_t i = 1; i < exchanges.size(); ++i)
+        unitChanges += exchanges[i].second != exchanges[i - 1].second ? 1 : 0;
+    EXPECT_GT(unitChanges, 7u) << "the units ran side by side";
+    EXPECT_FALSE(keptAny());
+}
+
+// Two units held in their writes at once, a third waiting: one interrupt
+// stops both after their records and puts both XPorts back; three end the
+// fleet at once with the summary, the whole report and the worst status.
+TEST_F(ConsoleFleet, InterruptsStopEveryUnitRunningSideBySide)
+{
+    DeviceEmulatorOptions held;
+    held.lateReplies = {{7, 2000}};  // the fifth record's acknowledgement
+    for (const int interrupts : {1, 3}) {
+        SCOPED_TRACE(interrupts);
+        units.clear();
+        ASSERT_TRUE(start({held, held, {}}));
+        ConsoleProcess run(fleet({"--hosts", hostsFile(), "--parallel", "2", "--yes"}), {}, "5000,20");
+        const bool writing = eventually([&] {
+            return units[0]->device->counters().records >= 5 && units[1]->device->counters().records >= 5;
+        });
+        for (int i = 0; i < interrupts; ++i) {
+            kill(run.pid(), SIGINT);
+            std::this_thread::sleep_for(50ms);
+        }
+        const Outcome outcome = run.wait();
+        ASSERT_TRUE(writing) << outcome.out << outcome.err;
+        const std::string result = interrupts == 1 ? "erased but incomplete" : "XPort not restored";
+        EXPECT_EQ(outcome.status, interrupts == 1 ? 3 : 4) << outcome.err;
+        EXPECT_THAT(row(outcome, *units[0]), EndsWith(result));
+        EXPECT_THAT(row(outcome, *units[1]), EndsWith(result));
+        EXPECT_EQ(row(outcome, *units[2]), "-       -       not attempted");
+        const Strings lines = report();
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[2], reportLine(*units[2], "", "", "not attempted", 1));
+        EXPECT_EQ(units[2]->device->counters().connections, 0);
+        EXPECT_EQ(keptAny(), interrupts == 3) << "a record is kept where the XPort was left switched";
+        for (const auto& unit : units)
+            std::filesystem::remove(stateHome().path() / "kt5cufirm" / ("xport-" + unit->address + ".setup"));
+        for (int i = 0; i < 2 && interrupts == 1; ++i) {
+            ASSERT_TRUE(units[i]->xport->sync(2s));
+            EXPECT_EQ(units[i]->xport->record()[21], 2) << "the XPort put back";
+        }
+    }
+}
+
+TEST_F(ConsoleFleet, ThreeSerialUnitsAtOnceEachNamedByItsPort)
+{
+    std::vector<std::unique_ptr<DeviceEmulator>> devices;
+    Strings args{"--parallel", "3", "--yes"};
+    std::vector<int> ports;  // each unit's port, as another opener sees its settings
+    for (int i = 0; i < 3; ++i) {
+        devices.push_back(std::make_unique<DeviceEmulator>(DeviceEmulatorOptions{}));
+        ASSERT_TRUE(devices.back()->startPty());
+        args.insert(args.end(), {"--device", devices.back()->ptyPath()});
+        ports.push_back(open(devices.back()->ptyPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_GE(ports.back(), 0);
+    }
+    std::vector<std::vector<uint8_t>> before;
+    for (const int port : ports)
+        before.push_back(settingsOf(port));
+    const Outcome outcome = runConsole(fleet(args));
+    // Every port gets its own settings back, not only the last one opened.
+    for (size_t i = 0; i < ports.size(); ++i) {
+        EXPECT_EQ(settingsOf(ports[i]), before[i]) << devices[i]->ptyPath();
+        close(ports[i]);
+    }
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_THAT(outcome.out, HasSubstr("Update 3 KT-58CU units to Ver 1.02? y\n"));
+    EXPECT_THAT(outcome.out, StartsWith("Update 3"));
+    const Strings lines = report();
+    ASSERT_EQ(lines.size(), 3u);
+    for (const auto& device : devices) {
+        SCOPED_TRACE(device->ptyPath());
+        EXPECT_EQ(device->memory().bytes, imageMemory(image));
+        EXPECT_THAT(outcome.out, HasSubstr("[" + device->ptyPath() + "] Update the KT-58CU on " + device->ptyPath() +
+                                           " from Ver 1.00 to Ver 1.02? y\n"));
+        EXPECT_THAT(outcome.out, HasSubstr("\n" + device->ptyPath() + " "));
+        EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                             "{\"port\":\"" + device->ptyPath() +
+                                 "\",\"stable_name\":null,\"serial_number\":null,\"version_before\":\"1.00\","
+                                 "\"version_after\":\"1.02\",\"result\":\"complete\",\"status\":0"),
+                  1);
+    }
+}
+
+// On a terminal each running unit has a row redrawn in place below the
+// text (its name, phase and bar), and the finished units' results scroll above.
+TEST_F(ConsoleFleet, SideBySideOnATerminalEachUnitHasARow)
+{
+    DeviceEmulatorOptions slow;
+    slow.lateReplies = {{7, 200}, {12, 200}};
+    ASSERT_TRUE(start({slow, slow}));
+    int status = -1;
+    const std::string screen =
+        runOnTerminal(fleet({"--hosts", hostsFile(), "--parallel", "2", "--yes"}), "", &status);
+    ASSERT_EQ(WEXITSTATUS(status), 0) << screen;
+    EXPECT_THAT(screen, HasSubstr("\033[2A\r\033[J")) << "two rows taken away before a line";
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->label());
+        // A row: the unit's name, then its phase, its settling or its bar
+        // (as narrow as 40 columns leave: the percent and bytes).
+        EXPECT_THAT(screen, HasSubstr(unit->label() + "  Erasing the device"));
+        EXPECT_THAT(screen, HasSubstr(unit->label() + "  XPort settling: 1 s"));
+        EXPECT_THAT(screen, ::testing::ContainsRegex(unit->label() + "   *[0-9]+%  [0-9]+/[0-9]+ bytes\r\n"));
+        EXPECT_THAT(screen, HasSubstr("[" + unit->label() + "] Update complete.\r\n"));
+        EXPECT_THAT(screen, Not(HasSubstr("[" + unit->label() + "] written ")));
+    }
+}
+
+TEST_F(ConsoleFleet, RetryRunsAgainOnlyTheUnitsTheReportShowsNotComplete)
+{
+    ASSERT_TRUE(start({{}, {}, {}}));
+    units[1]->device->stop();  // its XPort answers, its data port refuses
+    ASSERT_EQ(runConsole(fleet({"--hosts", hostsFile(), "--yes", "--parallel", "3"})).status, 1);
+    const std::string first = scratch.write("first.jsonl", readFile(reportFile)).string();
+    const Outcome retried = runConsole(fleet({"--retry", first, "--yes"}));
+    EXPECT_EQ(retried.status, 1) << retried.err;
+    EXPECT_THAT(retried.out, HasSubstr("Update 1 KT-58NET units to Ver 1.02? y\n"));
+    EXPECT_EQ(report(), (Strings{reportLine(*units[1], "", "", "failed before the erase", 1)}));
+    for (const size_t i : {0u, 2u}) {
+        EXPECT_EQ(units[i]->device->counters().connections, 1) << "left alone: " << units[i]->label();
+        EXPECT_EQ(units[i]->xport->exchanges().size(), 6u);
+    }
+    ASSERT_TRUE(units[1]->xport->sync(2s));
+    EXPECT_EQ(units[1]->xport->exchanges().size(), 12u) << "the refusing unit's XPort switched and put back again";
+    // A report whose units all ended well leaves everything alone.
+    const std::string allWell = scratch.write("well.jsonl", reportLine(*units[0], "1.00", "1.02", "complete", 0) +
+                                                                 ",\"seconds\":1.0}\n").string();
+    const Outcome nothing = runConsole({"--retry", allWell, "--yes", "--image", imageFile});
+    EXPECT_EQ(nothing.status, 0);
+    EXPECT_EQ(nothing.lastErrLine(), "kt5cufirm: " + allWell +
+                                         " shows every unit complete or skipped: nothing to run again");
+}
+
+// Before any unit is touched: one unit named twice, a report that would
+// overwrite the hosts file or the image, nobody to ask, a declined fleet
+// (its old report kept).
+TEST_F(ConsoleFleet, NothingIsTouchedWhenTheFleetCannotBeTrusted)
+{
+    ASSERT_TRUE(start({{}}));
+    const std::string port = std::to_string(units[0]->device->port());
+    const std::string spelled = scratch.write("spelled", "127.0.0.2:" + port + "\nlocalhost\nLOCALHOST:10001\n").string();
+    const std::string hosts = hostsFile();
+    const std::string oldReport = "{\"old\":1}\n";
+    struct Case {
+        const char* what;
+        Strings args;
+        int status;
+        std::string lastLine;
+    } cases[] = {
+        {"one unit three ways", {"--ip", "127.0.0.1", "--hosts", spelled, "--yes", "--image", imageFile}, 2,
+         "kt5cufirm: --ip 127.0.0.1 and line 2 (localhost) are one unit, 127.0.0.1:10001: name each unit once"},
+        {"the same address and port by --ip and a line", fleet({"--ip", "127.0.0.2", "--tcp-port", port, "--hosts", hosts, "--yes"}),
+         2, "kt5cufirm: --ip 127.0.0.2 and line 3 (127.0.0.2) are one unit, 127.0.0.2:" + port + ": name each unit once"},
+        {"the report is the hosts file", {"--hosts", hosts, "--report", (scratch.path() / "." / "hosts").string(), "--yes",
+                                          "--image", imageFile}, 2, ""},
+        {"the report is the image", {"--hosts", hosts, "--report", imageFile, "--yes", "--image", imageFile}, 2, ""},
+        {"nobody to ask", fleet({"--hosts", hosts}), 2,
+         "kt5cufirm: the run asks before the device is erased, but there is no terminal to ask on: give --yes to "
+         "answer Yes (nothing was touched)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(reportFile) << oldReport;
+        const Outcome outcome = runConsole(c.args);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        if (!c.lastLine.empty()) {
+            EXPECT_THAT(outcome.err, HasSubstr(c.lastLine + "\n"));
+        } else {
+            EXPECT_THAT(outcome.err, HasSubstr(": the report would overwrite it\n"));
+        }
+        EXPECT_EQ(readFile(reportFile), oldReport) << "the old report as it was";
+        EXPECT_EQ(readFile(hosts), "# the units\n\n" + units[0]->label() + "   # hall\n") << "the hosts file as it was";
+        EXPECT_EQ(readFile(imageFile), image);
+    }
+    // Declined on the terminal: the old report as it was.
+    int status = -1;
+    const std::string screen = runOnTerminal(fleet({"--hosts", hosts}), "n\n", &status);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << screen;
+    EXPECT_THAT(screen, HasSubstr("kt5cufirm: no unit was changed."));
+    EXPECT_EQ(readFile(reportFile), oldReport);
+    EXPECT_EQ(units[0]->device->counters().connections, 0);
+    EXPECT_EQ(units[0]->xport->exchanges().size(), 0u);
+}
+
+// --discover over a range: the XPorts that answer the query with its length,
+// each one's byte 21 read and nothing put; a silent address and a device
+// answering with another length are left out.
+TEST_F(ConsoleFleet, DiscoverFindsTheXportsOfARangeAndChangesNothing)
+{
+    ASSERT_TRUE(start({{}, {}, {}}));
+    units[1]->xport.reset();
+    XportEmulatorOptions switched;
+    switched.address = units[1]->address;
+    switched.record = defaultXportRecord(8);
+    units[1]->xport = std::make_unique<XportEmulator>(switched);
+    ASSERT_TRUE(units[1]->xport->start());
+    units[2]->xport.reset();
+    XportEmulatorOptions other;
+    other.address = units[2]->address;
+    other.queryReplyLength = 32;
+    units[2]->xport = std::make_unique<XportEmulator>(other);
+    ASSERT_TRUE(units[2]->xport->start());
+    const std::string discovered = (scratch.path() / "found.jsonl").string();
+    const Outcome table = runConsole({"--discover", "127.0.0.0/28", "--report", discovered});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_THAT(table.out, StartsWith("Address          Reply     Byte 21\n127.0.0.2 "));
+    EXPECT_THAT(table.out, ::testing::ContainsRegex("\n127\\.0\\.0\\.2 +[0-9]+ ms  2\n"));
+    EXPECT_THAT(table.out, HasSubstr(" ms  8  possibly left switched by an interrupted update: kt5cufirm "
+                                     "--restore-xport --ip 127.0.0.3 (if this machine kept its record)\n"));
+    EXPECT_THAT(table.out, Not(HasSubstr("127.0.0.4")));
+    const Strings lines = linesStartingWith(readFile(discovered), "{");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_THAT(lines[1], ::testing::MatchesRegex("\\{\"address\":\"127\\.0\\.0\\.3\",\"reply_ms\":[0-9.]+,"
+                                                  "\"byte21\":8,\"left_switched\":true\\}"));
+    const Outcome quiet = runConsole({"--discover", "127.0.0.2", "127.0.0.3", "127.0.0.9", "-q"});
+    EXPECT_EQ(quiet.out, "127.0.0.2\n127.0.0.3\n");
+    const Outcome silent = runConsole({"--discover", "127.0.0.9"});
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.lastErrLine(), "kt5cufirm: no XPort answered the query");
+    for (const auto& unit : units) {
+        SCOPED_TRACE(unit->address);
+        for (const XportExchange& exchange : unit->xport->exchanges())
+            EXPECT_THAT(exchange.request, ::testing::AnyOf(::testing::ElementsAre(0, 0, 0, 0xF6),
+                                                           ::testing::ElementsAre(0, 0, 0, 0xF8)))
+                << "a query or a get-setup, never a put";
+    }
+    EXPECT_EQ(units[0]->xport->record()[21], 2);
+    EXPECT_EQ(units[1]->xport->record()[21], 8);
+}
+
 } // namespace

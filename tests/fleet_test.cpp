@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fleet_report.h"
+#include "fleet_retry.h"
+#include "port_list.h"
 #include "test_support.h"
 
 namespace {
@@ -121,6 +124,76 @@ TEST(FleetResults, SummaryRowsAndReportLines)
     const auto escaped = parseJsonObject(reportLine(left));
     ASSERT_TRUE(escaped.has_value()) << reportLine(left);
     EXPECT_EQ(escaped->at("host"), JsonValue(std::string("a\"b\\c")));
+}
+
+// A KT-58CU unit is named by its port; a USB adapter's stable name and
+// serial number come from the port list, whichever of its names was given.
+TEST(FleetSerialUnits, NamedByPortStableNameAndSerialNumber)
+{
+    ScratchDir dir;
+    const std::string node = dir.write("ttyUSB0", "").string();
+    const std::string byId = (dir.path() / "usb-FTDI_FT232R_A1B2C3-if00-port0").string();
+    std::error_code linked;
+    std::filesystem::create_symlink(node, byId, linked);
+    if (linked)
+        GTEST_SKIP() << "no symbolic link here: " << linked.message();
+    const std::vector<SerialPortInfo> ports = {{node, {byId}, "ftdi_sio", "", "0403", "6001", "FTDI", "FT232R", "A1B2C3"}};
+    struct Case {
+        std::string given, stableName, serialNumber;
+    } cases[] = {{node, byId, "A1B2C3"}, {byId, byId, "A1B2C3"}, {(dir.path() / "." / "ttyUSB0").string(), byId, "A1B2C3"},
+                 {"/dev/ttyS0", "", ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        const NamedPort named = namePort(c.given, ports);
+        EXPECT_EQ(named.stableName, c.stableName);
+        EXPECT_EQ(named.serialNumber, c.serialNumber);
+    }
+    EXPECT_EQ(serialUnitLabel("/dev/ttyUSB0", "A1B2C3"), "/dev/ttyUSB0 A1B2C3");
+    UnitReport unit;
+    unit.port = byId;
+    unit.stableName = byId;
+    unit.result = UnitResult::Complete;
+    EXPECT_THAT(reportLine(unit), HasSubstr("{\"port\":\"" + byId + "\",\"stable_name\":\"" + byId +
+                                            "\",\"serial_number\":null,"));
+    EXPECT_THAT(summaryTable({unit}), ::testing::StartsWith("Port "));
+}
+
+// --retry takes every unit not complete or skipped, as the report reached it.
+TEST(FleetRetry, TheUnitsNotCompleteAsTheyWereReached)
+{
+    std::vector<UnitReport> units(8);
+    const UnitResult results[] = {UnitResult::Complete,          UnitResult::Skipped,
+                                  UnitResult::FailedBeforeErase, UnitResult::ErasedIncomplete,
+                                  UnitResult::XportNotRestored,  UnitResult::NotAttempted,
+                                  UnitResult::Unchanged,         UnitResult::FailedBeforeErase};
+    std::string text;
+    for (size_t i = 0; i < units.size(); ++i) {
+        units[i].host = "unit-" + std::to_string(i);
+        units[i].address = i == 3 ? "" : "10.0.0." + std::to_string(i);
+        units[i].tcpPort = 10001 + static_cast<int>(i);
+        units[i].result = results[i];
+        text += reportLine(units[i]) + (i == 4 ? "\r\n\n" : "\n");
+    }
+    units[7].port = "COM3";
+    text += reportLine(units[7]) + "\n";
+    std::vector<FleetHost> hosts;
+    std::string error;
+    ASSERT_TRUE(retryUnitsOf(text, "r", &hosts, &error)) << error;
+    ASSERT_EQ(hosts.size(), 7u);
+    EXPECT_EQ(hosts[0].host, "10.0.0.2");
+    EXPECT_EQ(hosts[1].host, "unit-3") << "the name where no address was looked up";
+    EXPECT_EQ(hosts[1].tcpPort, 10004);
+    EXPECT_EQ(hosts[4].host, "10.0.0.6");
+    EXPECT_EQ(hosts[5].host, "10.0.0.7");
+    EXPECT_EQ(hosts[6].serialPort, "COM3");
+    EXPECT_EQ(hosts[6].com, 3);
+    for (const std::string bad : {"{\"host\":\"a\",\"tcp_port\":1}", "{\"result\":\"complete\"", "not json",
+                                  "{\"host\":\"a\",\"result\":\"complete\"}"}) {
+        SCOPED_TRACE(bad);
+        std::vector<FleetHost> none;
+        EXPECT_FALSE(retryUnitsOf("\n" + bad + "\n", "r", &none, &error));
+        EXPECT_EQ(error, "--retry r: line 2 is not a unit of a fleet's report");
+    }
 }
 
 } // namespace

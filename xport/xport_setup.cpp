@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "cancel.h"
@@ -15,12 +16,17 @@ const uint8_t getSetupRequest[4] = {0x00, 0x00, 0x00, 0xF8};
 const uint8_t putSetupHeader[4] = {0x00, 0x00, 0x00, 0xFA};
 const uint8_t putSetupReply[4] = {0x00, 0x00, 0x00, 0xFB};
 
+// Every exchange binds local port 10001: runs of one process take turns
+// for a socket's whole life, so the waits between exchanges overlap freely.
+std::mutex exchangeTurn;
+
 // One request/reply pair on its own socket. Returns the count received, or -1
 // when the channel failed (already reported). The socket is closed on every
 // path, so a failed exchange never keeps local port 10001 from the next one.
 int exchange(WindowHandle window, UpdateContext* ctx, const uint8_t* request, int requestLength,
              int replyLength)
 {
+    std::lock_guard<std::mutex> turn(exchangeTurn);
     ctx->run.facts.xportReplyLength = -1;
     if (!openUdpSocket(window, ctx))
         return -1;
