@@ -1209,16 +1209,12 @@ TEST_F(ConsoleFleet, AnInterruptStopsAfterTheUnitInProgress)
 TEST_F(ConsoleFleet, EightUnitsSideBySideTakeTurnsAtTheXports)
 {
     ASSERT_TRUE(start(std::vector<DeviceEmulatorOptions>(8)));
-    const auto began = std::chrono::steady_clock::now();
     const std::string logs = (scratch.path() / "logs").string();
     const Outcome outcome = ConsoleProcess(fleet({"--hosts", hostsFile(), "--parallel", "8", "--yes", "--log-dir",
                                                   logs, "--trace"}),
                                            {}, "1000,400")
                                 .wait();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     EXPECT_EQ(outcome.status, 0) << outcome.err;
-    // One after another the settling waits alone would take 8 x 2 x 0.4 s.
-    EXPECT_LT(seconds, 4.0);
     Strings expected;
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> exchanges;
     for (const auto& unit : units) {
