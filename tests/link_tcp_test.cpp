@@ -333,7 +333,8 @@ TEST_F(TcpLink, ACancelCutsAConnectThatGetsNoAnswer)
     }
     EXPECT_EQ(opened, 0);
     EXPECT_GE(took, 190) << "the connect did not wait for an answer";
-    EXPECT_LT(took, 1500) << "the cancel did not cut the connect";
+    // Uncut, the system would try for over a minute; a loaded machine may take seconds.
+    EXPECT_LT(took, 10000) << "the cancel did not cut the connect";
     EXPECT_EQ(ctx.errorCode, ErrConnect);
     EXPECT_EQ(view.events(), std::vector<std::string>{"error:Error|Connect failure. (code=" +
                                                       std::to_string(kInterrupted) + ")"});
