@@ -66,8 +66,8 @@ stop_sim
 same_memory "$work/net.bin"
 
 echo
-echo "== KT-58CU: the serial port is a pseudo-terminal"
-start_sim --pty --dump "$work/cu.bin"
+echo "== KT-58CU: the serial port is a pseudo-terminal paced as a 115200 baud line (about 7 s)"
+start_sim --pty --baud 115200 --dump "$work/cu.bin"
 device=$(sed -nE 's/.*serial port (.*)$/\1/p' "$work/sim.log")
 "$bin/console/kt5cufirm" --device "$device" --image sim/sample-firmware.hex --yes
 stop_sim
