@@ -45,20 +45,6 @@ std::string hexText(const uint8_t* bytes, int length)
     return text.empty() ? "nothing" : text;
 }
 
-std::string peerText(const sockaddr_in* peer)
-{
-    if (peer == nullptr)
-        return "?";
-    uint8_t address[4];
-    uint8_t port[2];
-    std::memcpy(address, &peer->sin_addr, sizeof address);
-    std::memcpy(port, &peer->sin_port, sizeof port);
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", unsigned{address[0]}, unsigned{address[1]},
-                  unsigned{address[2]}, unsigned{address[3]}, unsigned{port[0]} * 256u + port[1]);
-    return text;
-}
-
 bool isRequest(const TraceRecord& record, const char* literal)
 {
     const size_t length = std::strlen(literal);
@@ -190,6 +176,6 @@ void StepLog::udpReceived(const TraceRecord& record)
     if (pending < Pending::XportQuery)
         return;
     const char* name = kNames[static_cast<int>(pending) - static_cast<int>(Pending::XportQuery)];
-    step(consoleMessage(TextStepXport, {secondsText(Clock::now()), name, peerText(record.peer),
+    step(consoleMessage(TextStepXport, {secondsText(Clock::now()), name, (record.peer != nullptr ? peerText(*record.peer) : std::string("?")),
                                         std::to_string(record.length), millisecondsText(sinceSent())}));
 }

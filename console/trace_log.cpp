@@ -8,21 +8,6 @@
 
 namespace {
 
-std::string peerText(const sockaddr_in* peer)
-{
-    if (peer == nullptr)
-        return {};
-    // Both fields are in network order: their bytes read in memory order.
-    uint8_t address[4];
-    uint8_t port[2];
-    std::memcpy(address, &peer->sin_addr, sizeof address);
-    std::memcpy(port, &peer->sin_port, sizeof port);
-    char text[32];
-    std::snprintf(text, sizeof text, " %u.%u.%u.%u:%u", unsigned{address[0]}, unsigned{address[1]},
-                  unsigned{address[2]}, unsigned{address[3]}, unsigned{port[0]} * 256u + port[1]);
-    return text;
-}
-
 const char* directionText(int32_t direction)
 {
     switch (direction) {
@@ -47,7 +32,7 @@ std::string TraceLog::line(const TraceRecord& record, long long milliseconds, in
     const int length = record.bytes == nullptr || record.length < 0 ? 0 : record.length;
     char head[96];
     std::snprintf(head, sizeof head, "%7lld ms %s", milliseconds, directionText(record.direction));
-    std::string text = head + peerText(record.peer) + " " + std::to_string(length);
+    std::string text = head + (record.peer != nullptr ? " " + peerText(*record.peer) : "") + " " + std::to_string(length);
     if (receive)
         text += " of " + std::to_string(record.wanted);
     if (record.failed)
@@ -125,4 +110,17 @@ void TraceLog::writeHeader(const std::vector<std::string>& arguments)
 {
     std::fputs(header(arguments, std::time(nullptr)).c_str(), out_);
     std::fflush(out_);
+}
+
+std::string peerText(const sockaddr_in& peer)
+{
+    // Both fields are in network order: their bytes read in memory order.
+    uint8_t address[4];
+    uint8_t port[2];
+    std::memcpy(address, &peer.sin_addr, sizeof address);
+    std::memcpy(port, &peer.sin_port, sizeof port);
+    char text[32];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", unsigned{address[0]}, unsigned{address[1]},
+                  unsigned{address[2]}, unsigned{address[3]}, unsigned{port[0]} * 256u + port[1]);
+    return text;
 }

@@ -37,3 +37,6 @@ private:
     int columns_;
     std::chrono::steady_clock::time_point start_;
 };
+
+// An IPv4 peer as "a.b.c.d:port".
+std::string peerText(const sockaddr_in& peer);
